@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace trident {
+
+// The product writes two kinds of diagnostics: the system log (one time-stamped line per message,
+// on standard error) and the trace on standard output (frame dumps, loader and transfer lines,
+// written exactly as given, line breaks included). Everything that reports goes through this
+// interface, so tests can record both channels and benchmarks can discard them.
+class Diagnostics {
+ public:
+  virtual ~Diagnostics() = default;
+  virtual void systemLog(std::string_view line) = 0;
+  virtual void standardOutput(std::string_view text) = 0;
+};
+
+// Writes the system log to one stream with the prefix
+// "2026-12-06 07:48:45.123 trident-updater[pid:tid] " and the trace to another, flushing after
+// each write so that the two interleave in the order they were made.
+class ConsoleDiagnostics final : public Diagnostics {
+ public:
+  explicit ConsoleDiagnostics(std::string programName, std::FILE* logStream = stderr,
+                              std::FILE* traceStream = stdout);
+  void systemLog(std::string_view line) override;
+  void standardOutput(std::string_view text) override;
+  // Leaves the trace out (the system log stays); used by quiet command-line runs.
+  void setTraceEnabled(bool enabled);
+
+ private:
+  std::string programName_;
+  std::FILE* log_;
+  std::FILE* trace_;
+  bool traceEnabled_ = true;
+  std::mutex mutex_;
+};
+
+class NullDiagnostics final : public Diagnostics {
+ public:
+  void systemLog(std::string_view) override {}
+  void standardOutput(std::string_view) override {}
+};
+
+// The system-log prefix for the current local time, process and thread.
+std::string systemLogPrefix(std::string_view programName);
+
+// printf-style formatting into a std::string.
+std::string strprintf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// The text form of a value that may be absent: absent values print as "(null)".
+inline std::string_view orNull(const std::optional<std::string>& value) {
+  return value ? std::string_view(*value) : std::string_view("(null)");
+}
+
+}  // namespace trident
