@@ -1,0 +1,35 @@
+#include "bench_support.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<size_t> allocations{0};
+}
+
+namespace trident::bench {
+size_t allocationCount() {
+  return allocations.load(std::memory_order_relaxed);
+}
+}  // namespace trident::bench
+
+void* operator new(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}

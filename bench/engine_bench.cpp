@@ -1,0 +1,174 @@
+// What the host itself costs: decoding the largest firmware file, and driving the largest transfer.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "board_simulator.h"
+#include "engine/hex_loader.h"
+#include "engine/update_engine.h"
+
+namespace trident {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The largest image the bootloader takes, as objcopy writes it (16-byte records, CRLF).
+const fs::path& largestHexFile() {
+  static const fs::path file = [] {
+    const fs::path dir = fs::temp_directory_path() / "trident-bench";
+    fs::create_directories(dir);
+    const fs::path bin = dir / "largest.bin";
+    const fs::path hex = dir / "largest.hex";
+    std::vector<char> data(kMaxImageBytes);
+    std::mt19937 random(42);
+    for (auto& b : data)
+      b = static_cast<char>(random());
+    std::ofstream(bin, std::ios::binary).write(data.data(), static_cast<long>(data.size()));
+    const std::string cmd =
+        "objcopy -I binary -O ihex '" + bin.string() + "' '" + hex.string() + "'";
+    if (std::system(cmd.c_str()) != 0) std::abort();
+    return hex;
+  }();
+  return file;
+}
+
+void BM_LoadLargestHexFile(benchmark::State& state) {
+  const fs::path& hex = largestHexFile();
+  NullDiagnostics diag;
+  size_t allocations = 0;
+  for (auto _ : state) {
+    HexImage image;
+    int32_t lineNO = 0;
+    const size_t before = bench::allocationCount();
+    readHexImage(hex, image, lineNO, diag);
+    allocations = bench::allocationCount() - before;
+    benchmark::DoNotOptimize(image.bytes.get());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fs::file_size(hex)));
+  state.counters["allocations"] = static_cast<double>(allocations);
+}
+BENCHMARK(BM_LoadLargestHexFile)->Unit(benchmark::kMillisecond);
+
+// The same file through GNU objcopy, the usual tool for the job (process start included).
+void BM_ObjcopyLargestHexFile(benchmark::State& state) {
+  const fs::path& hex = largestHexFile();
+  const std::string cmd = "objcopy -I ihex -O binary '" + hex.string() + "' '" +
+                          (hex.parent_path() / "objcopy.bin").string() + "'";
+  for (auto _ : state) {
+    if (std::system(cmd.c_str()) != 0) state.SkipWithError("objcopy failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * fs::file_size(hex)));
+}
+BENCHMARK(BM_ObjcopyLargestHexFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+struct NullWindow final : WindowPort {
+  void fillVariantPopUp(const std::vector<std::string>&) override {}
+  void showFetching() override {}
+  void showReady(std::string_view) override {}
+  void showDownloading() override {}
+  void setUpUpdateHexUI() override {}
+  void showProgressPicture(int) override {}
+  void showUpdateResult(bool ok) override { success = ok; }
+  void showDeviceRemoved() override {}
+  void showServerError() override {}
+  void adjustToErrorUI() override {}
+  void alertA(std::string_view) override {}
+  void terminate() override {}
+  bool success = false;
+};
+
+struct NullServer final : UpdateServerPort {
+  void fetchVariant(int64_t) override {}
+  void downloadNewVerHexFile() override {}
+};
+
+struct BoardLink final : ReportPort {
+  void writeReport(const Frame& frame) override {
+    ++frames;
+    auto response = board.receive(frame.data(), frame.size());
+    for (const auto& r : response.replies)
+      pending.push_back(r);
+  }
+  BoardSimulator board;
+  std::deque<Frame> pending;
+  size_t frames = 0;
+};
+
+// A whole largest-image update after the download: load, pre-update, transfer, verdict. The
+// board's side runs in the same loop, so the figure is an upper bound on the engine's share.
+void BM_LargestUpdatePerFrame(benchmark::State& state) {
+  const fs::path dir = largestHexFile().parent_path();
+  const fs::path tmpHex = dir / "tmp.hex";
+  fs::copy_file(largestHexFile(), tmpHex, fs::copy_options::overwrite_existing);
+  size_t frames = 0;
+  for (auto _ : state) {
+    NullDiagnostics diag;
+    NullWindow window;
+    NullServer server;
+    BoardLink link;
+    UpdateEngine engine({link, window, server, diag}, tmpHex);
+    engine.SyncOnTake();
+    link.pending.clear();
+    engine.releaseAccepted("bench");
+    state.PauseTiming();
+    HexImage warm;  // keep the file in the page cache, out of the timing
+    int32_t n = 0;
+    readHexImage(tmpHex, warm, n, diag);
+    state.ResumeTiming();
+    engine.firmwareStored(0);
+    while (!link.pending.empty()) {
+      const Frame reply = link.pending.front();
+      link.pending.pop_front();
+      engine.InputReportCallback(reply.data(), reply.size());
+    }
+    frames = link.frames;
+    benchmark::DoNotOptimize(window.success);
+  }
+  state.counters["frames"] = static_cast<double>(frames);
+  state.counters["per_frame"] =
+      benchmark::Counter(static_cast<double>(frames) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_LargestUpdatePerFrame)->Unit(benchmark::kMillisecond);
+
+// The transfer alone, with the image already loaded: the per-frame cost of the engine's loop.
+void BM_TransferFramesOnly(benchmark::State& state) {
+  const fs::path tmpHex = largestHexFile().parent_path() / "tmp.hex";
+  fs::copy_file(largestHexFile(), tmpHex, fs::copy_options::overwrite_existing);
+  size_t frames = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    NullDiagnostics diag;
+    NullWindow window;
+    NullServer server;
+    BoardLink link;
+    UpdateEngine engine({link, window, server, diag}, tmpHex);
+    engine.releaseAccepted("bench");
+    engine.firmwareStored(0);
+    const size_t before = link.frames;
+    state.ResumeTiming();
+    while (!link.pending.empty()) {
+      const Frame reply = link.pending.front();
+      link.pending.pop_front();
+      engine.InputReportCallback(reply.data(), reply.size());
+    }
+    frames = link.frames - before;
+  }
+  state.counters["frames"] = static_cast<double>(frames);
+  state.counters["per_frame"] =
+      benchmark::Counter(static_cast<double>(frames) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_TransferFramesOnly)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace trident
+
+BENCHMARK_MAIN();

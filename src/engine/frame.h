@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace trident {
+
+// Every message to and from the bootloader is one 64-byte report.
+inline constexpr size_t kReportSize = 64;
+using Frame = std::array<uint8_t, kReportSize>;
+
+// Command codes of the bootloader protocol.
+enum class Command : uint8_t {
+  Data = 0x00,  // continuation of the image; carries no code
+  FirstTransfer = 0xA0,
+  PreUpdateA2 = 0xA2,
+  Sync = 0xA4,
+  MagicLetters = 0xA6,
+  PreUpdateB1 = 0xB1,
+  Final = 0xAB,
+};
+
+// Command code in bytes 0-3, packet number in bytes 4-7 (only its low 16 bits travel, bytes 6-7
+// stay zero), payload in bytes 8-63, everything else zero, all little-endian.
+Frame makeFrame(Command command, uint32_t packetNumber);
+
+// The sync frame is the same whoever sends it: A4 00 00 00 01 00 00 00 01 and 55 zeros.
+Frame makeSyncFrame();
+
+void putU32LE(Frame& frame, size_t offset, uint32_t value);
+
+// Packet number a reply carries in bytes 4-5. Reports shorter than 6 bytes carry none.
+uint16_t replyPacketNumber(const Frame& report);
+
+// The 128 lower-case hex digits of a report, bytes 0 to 63.
+std::string hexDump(const Frame& frame);
+
+// The trace lines that surround each dump.
+std::string sendDump(const Frame& frame);     // "\nsend to hidc:\n<hex>\n"
+std::string receiveDump(const Frame& frame);  // "\nget from hid:\n<hex>\n"
+
+}  // namespace trident

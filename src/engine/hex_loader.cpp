@@ -1,0 +1,214 @@
+#include "engine/hex_loader.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace trident {
+
+namespace {
+
+// Lets the hot path decode two hex digits with two table reads.
+constexpr std::array<int8_t, 256> makeHexTable() {
+  std::array<int8_t, 256> table{};
+  for (auto& v : table)
+    v = -1;
+  for (int c = '0'; c <= '9'; ++c)
+    table[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c)
+    table[c] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c)
+    table[c] = static_cast<int8_t>(c - 'A' + 10);
+  return table;
+}
+constexpr auto kHex = makeHexTable();
+
+int hexValue(char c) {
+  return kHex[static_cast<unsigned char>(c)];
+}
+
+bool isCSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(const std::filesystem::path& path) {
+#if defined(_WIN32)
+    fd_ = ::_wopen(path.c_str(), _O_RDONLY | _O_BINARY);
+#else
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  }
+  ~FileDescriptor() {
+#if defined(_WIN32)
+    if (fd_ >= 0) ::_close(fd_);
+#else
+    if (fd_ >= 0) ::close(fd_);
+#endif
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  bool isOpen() const {
+    return fd_ >= 0;
+  }
+
+  long long size() const {
+#if defined(_WIN32)
+    return ::_lseeki64(fd_, 0, SEEK_END);
+#else
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    ::lseek(fd_, 0, SEEK_SET);
+    return end;
+#endif
+  }
+
+  // Reads up to `count` bytes; 0 at the end of the file or on an error.
+  size_t read(char* into, size_t count) {
+    for (;;) {
+#if defined(_WIN32)
+      const int got = ::_read(fd_, into, static_cast<unsigned>(count));
+#else
+      const ssize_t got = ::read(fd_, into, count);
+#endif
+      if (got >= 0) return static_cast<size_t>(got);
+      if (errno != EINTR) return 0;
+    }
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// One read of the line buffer: up to 1023 characters, through the next line feed if there is one
+// within them.
+constexpr size_t kLinePiece = 1023;
+
+// Trace lines are formatted on the stack: the image buffer stays the load's one allocation.
+void traceSkippedLine(Diagnostics& diag, int32_t lineNO, const char* piece, size_t length) {
+  // The line prints as a C string would: up to an embedded NUL, its line break included.
+  std::array<char, 64 + kLinePiece> text;
+  const int head =
+      std::snprintf(text.data(), text.size(), "lineNO: %d, line[7] or [8] =! 0, line = ", lineNO);
+  const size_t printable =
+      std::min(strnlen(piece, length), text.size() - static_cast<size_t>(head));
+  std::memcpy(text.data() + head, piece, printable);
+  diag.standardOutput(std::string_view(text.data(), static_cast<size_t>(head) + printable));
+}
+
+}  // namespace
+
+uint32_t hexField2(char first, char second) {
+  const int hi = hexValue(first);
+  const int lo = hexValue(second);
+  if (hi >= 0 && lo >= 0) return static_cast<uint32_t>(hi * 16 + lo);
+  // The rare path: what the C library's conversion does with blanks, signs and stray characters.
+  const char field[2] = {first, second};
+  size_t i = 0;
+  while (i < 2 && isCSpace(field[i]))
+    ++i;
+  bool negative = false;
+  if (i < 2 && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+  unsigned long value = 0;
+  while (i < 2 && field[i] != '\0' && hexValue(field[i]) >= 0) {
+    value = value * 16 + static_cast<unsigned long>(hexValue(field[i++]));
+  }
+  if (negative) value = 0UL - value;
+  return static_cast<uint32_t>(value);
+}
+
+HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, int32_t& lineNO,
+                           Diagnostics& diag) {
+  image = HexImage{};
+  lineNO = -1;
+  FileDescriptor fd(file);
+  if (!fd.isOpen()) return HexLoadStatus::CannotOpen;
+
+  diag.standardOutput("fopen(Acode) success\n");
+  std::array<char, 64 + 4096> text;
+#if defined(_WIN32)
+  const std::string name = file.string();
+#else
+  const std::string_view name = file.native();
+#endif
+  int n = std::snprintf(text.data(), text.size(), "path of Acode : %.*s",
+                        static_cast<int>(std::min<size_t>(name.size(), 4096)), name.data());
+  diag.systemLog(std::string_view(text.data(), static_cast<size_t>(n)));
+  const long long size = std::max(fd.size(), 0LL);
+  n = std::snprintf(text.data(), text.size(), "fsize=%lld\n", size);
+  diag.standardOutput(std::string_view(text.data(), static_cast<size_t>(n)));
+
+  // Every data byte takes two characters of the file, so half its size always holds the image;
+  // anything past the largest image the bootloader takes is refused later, so it is not kept.
+  const auto capacity =
+      static_cast<uint32_t>(std::min<long long>(size / 2, static_cast<long long>(kMaxImageBytes)));
+  image.bytes = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+  image.capacity = capacity;
+
+  std::array<char, 64 * 1024> buffer;
+  size_t begin = 0;
+  size_t end = 0;
+  bool atEof = false;
+  for (;;) {
+    if (end - begin < kLinePiece + 1 && !atEof) {
+      std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+      end -= begin;
+      begin = 0;
+      while (end < buffer.size()) {
+        const size_t got = fd.read(buffer.data() + end, buffer.size() - end);
+        if (got == 0) {
+          atEof = true;
+          break;
+        }
+        end += got;
+      }
+    }
+    if (begin == end) break;
+
+    const char* piece = buffer.data() + begin;
+    const size_t window = std::min(end - begin, kLinePiece);
+    const auto* newline = static_cast<const char*>(std::memchr(piece, '\n', window));
+    const size_t length = newline ? static_cast<size_t>(newline - piece) + 1 : window;
+    begin += length;
+    ++lineNO;
+
+    if (length < 9 || piece[7] != '0' || piece[8] != '0') {
+      traceSkippedLine(diag, lineNO, piece, length);
+      continue;
+    }
+    // Only the data digits before the line break count; a record that declares more bytes than
+    // its line holds gives the bytes it holds.
+    size_t content = length;
+    if (content > 0 && piece[content - 1] == '\n') --content;
+    if (content > 0 && piece[content - 1] == '\r') --content;
+    const uint32_t declared = hexField2(piece[1], piece[2]);
+    const size_t present = content > 9 ? (content - 9) / 2 : 0;
+    size_t count = std::min<size_t>(declared, present);
+    if (count > image.capacity - image.length) {
+      image.tooLarge = true;
+      count = image.capacity - image.length;
+    }
+    const char* digits = piece + 9;
+    uint8_t* out = image.bytes.get() + image.length;
+    for (size_t i = 0; i < count; ++i) {
+      out[i] = static_cast<uint8_t>(hexField2(digits[2 * i], digits[2 * i + 1]));
+    }
+    image.length += static_cast<uint32_t>(count);
+  }
+
+  diag.standardOutput(
+      "===================== eof reading file, then send cmd-sync, then update A\n\n");
+  return HexLoadStatus::Loaded;
+}
+
+}  // namespace trident

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "common/diagnostics.h"
+
+namespace trident {
+
+// The largest image the bootloader can take: its last data frame must carry a packet number of at
+// most 65533, because the reply to 65535 would need 65536 in a 16-bit field.
+inline constexpr uint32_t kMaxImageBytes = 48 + 56 * 32765 - 1;  // 1,834,887
+
+// The image decoded from an Intel HEX text: the data bytes of every data record, in file order,
+// back to back. Load addresses are not used; the bootloader places the image itself.
+struct HexImage {
+  std::unique_ptr<uint8_t[]> bytes;
+  uint32_t capacity = 0;  // size of `bytes`
+  uint32_t length = 0;    // bytes stored; always equal to the sum of the stored record bytes
+  bool tooLarge = false;  // the file held more than kMaxImageBytes data bytes
+};
+
+enum class HexLoadStatus { Loaded, CannotOpen };
+
+// Reads the file in one pass with a fixed line window of 1023 characters (a longer line is taken
+// in pieces, each examined as a line of its own) and writes the loader's trace lines. Never reads
+// past a line or writes past the image: a data record is taken only as far as the data digits its
+// line actually holds, and the image is sized once from the file size, capped just above the
+// largest image the bootloader accepts. `lineNO` receives the number of the last line examined.
+HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, int32_t& lineNO,
+                           Diagnostics& diag);
+
+// The loader's two-character hex field: what strtoul(field, nullptr, 16) gives for the two
+// characters, cut to 32 bits (so " f" is 15, "1z" is 1, "zz" is 0 and "-1" is 0xFFFFFFFF).
+uint32_t hexField2(char first, char second);
+
+}  // namespace trident

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/frame.h"
+
+namespace trident {
+
+// The engine's ways out. It owns no I/O and no window: the HID link, the window controller and
+// the update-server client implement these, tests implement them with recorders.
+
+// Hands one 64-byte output report to the taken device. The engine has already written the send
+// dump; an implementation with no device taken drops the frame (and says so in the system log).
+class ReportPort {
+ public:
+  virtual ~ReportPort() = default;
+  virtual void writeReport(const Frame& frame) = 0;
+};
+
+// One operation per view change the window knows. Each applies its whole view in the window's own
+// order; the engine decides when.
+class WindowPort {
+ public:
+  virtual ~WindowPort() = default;
+  // Empties the variant pop-up and adds the titles in order, so the first is selected.
+  virtual void fillVariantPopUp(const std::vector<std::string>& titles) = 0;
+  // Fetching: hides the version line, then the action button.
+  virtual void showFetching() = 0;
+  // Ready: pop-up, "The lastest version: %@", the "Update" button, "Click Button to start update".
+  virtual void showReady(std::string_view versionStr) = 0;
+  // Downloading firmware: the click's own view; the button is disabled at once.
+  virtual void showDownloading() = 0;
+  // Programming: progress picture "0", "DO NOT Remove the Controller".
+  virtual void setUpUpdateHexUI() = 0;
+  // Shows the device picture view with progress picture `index` (0 to 20).
+  virtual void showProgressPicture(int index) = 0;
+  // Updated ("complete") or Update failed ("failed") after the board's checksum reply.
+  virtual void showUpdateResult(bool success) = 0;
+  // Device removed: the board went away before the update completed.
+  virtual void showDeviceRemoved() = 0;
+  // Server error view: "Something wrong , Can't Download File From FTP".
+  virtual void showServerError() = 0;
+  // Setup error view: "The Setup didn't finish and will restart.".
+  virtual void adjustToErrorUI() = 0;
+  // The modal alert with the given message; returns once the user has dismissed it.
+  virtual void alertA(std::string_view message) = 0;
+  // Ends the application (the "Close" click in a final status).
+  virtual void terminate() = 0;
+};
+
+// The update-server client: fetches release descriptions and the firmware file; its results come
+// back to the engine on the engine's thread.
+class UpdateServerPort {
+ public:
+  virtual ~UpdateServerPort() = default;
+  // Starts the release-description fetch of a firmware variant (0 is the first in the pop-up).
+  virtual void fetchVariant(int64_t selectedIndex) = 0;
+  // Starts the download of the firmware named by the current release.
+  virtual void downloadNewVerHexFile() = 0;
+};
+
+}  // namespace trident

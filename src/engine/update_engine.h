@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "engine/frame.h"
+#include "engine/ports.h"
+#include "engine/status.h"
+
+namespace trident {
+
+inline constexpr uint32_t BOOTLOADER_VID = 0x0416;
+inline constexpr uint32_t BOOTLOADER_PID = 0x3F00;
+
+// The update's state, under the names the bootloader protocol gives it.
+struct EngineState {
+  uint32_t iStatus = STATUS_WAIT_GET_DUNNO_DEVICE_FWVER;
+  uint32_t packNo = 1;                    // packet number of the next numbered frame
+  std::unique_ptr<uint8_t[]> acodeImage;  // the decoded firmware image
+  uint32_t acodeCapacity = 0;             // size of acodeImage
+  uint32_t acodeLength = 0;               // bytes stored, then bytes not yet sent
+  uint32_t acodeTotal = 0;                // image length announced to the board
+  uint32_t acodeOffset = 0;               // next image byte to send
+  double progressPercent = 0;             // last progress figure
+  uint64_t ftp_checksum_integer = 0;      // what the board must report, from the release line
+  bool updateFinished = false;            // the checksum reply came: a disconnect is expected
+  int32_t lineNO = -1;                    // loader's line counter, for its trace
+  Frame rxReport{};                       // the last input report
+};
+
+// The firmware update engine: the bootloader command frames, the HEX loader, the transfer and the
+// state machine driven by the board's replies. It is fed events on one thread (the board was
+// taken, a report arrived, the board went away, the firmware was stored, a click) and answers
+// only through its ports, so it does no I/O of its own besides reading the firmware file.
+class UpdateEngine {
+ public:
+  struct Ports {
+    ReportPort& report;
+    WindowPort& window;
+    UpdateServerPort& server;
+    Diagnostics& diag;
+  };
+
+  explicit UpdateEngine(Ports ports, std::filesystem::path hexFile = "tmp.hex");
+
+  const EngineState& state() const { return st_; }
+  const std::filesystem::path& hexFile() const { return hexFile_; }
+
+  // The link has taken the board: the sync frame goes out; packNo is left alone.
+  void SyncOnTake();
+  // One input report of 1 to 64 bytes from the taken board.
+  void InputReportCallback(const uint8_t* report, size_t length);
+  // The taken board went away. `deviceVID`/`devicePID` are the IDs the link remembered.
+  void RemovalRule(uint32_t deviceVID, uint32_t devicePID);
+
+  // The action button: ends the application in a final status, otherwise starts the download.
+  void OnActionButtonClick();
+  // A release line was accepted: the Ready view, then STATUS_DOWNLOAD_HEX_SUCCESS.
+  void releaseAccepted(std::string_view versionStr);
+  // The Server error view with `message` in the alert (release fetch or download failed).
+  void showErrorAlertWithMessage(std::string_view message);
+  // The Setup error view with `message` in the alert (the firmware file cannot be used).
+  void showSetupErrorAlertWithMessage(std::string_view message);
+  // The firmware file is stored: remember the checksum, show Programming, load and start.
+  void firmwareStored(uint64_t expectedChecksum);
+
+  // The steps of the update, each named as the protocol names it.
+  void LoadHexFile();
+  void DoPreUpdate();
+  void DoUpdate();
+  void SendFinalCommand();
+
+ private:
+  void sendFrame(const Frame& frame);  // send dump, then the report
+  void logStatus();
+
+  Ports ports_;
+  std::filesystem::path hexFile_;
+  EngineState st_;
+};
+
+}  // namespace trident

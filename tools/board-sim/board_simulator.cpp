@@ -1,0 +1,71 @@
+#include "board_simulator.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace trident {
+
+BoardSimulator::BoardSimulator(BoardFaults faults) : faults_(faults) {}
+
+uint16_t BoardSimulator::checksum() const {
+  return static_cast<uint16_t>(std::accumulate(programmed_.begin(), programmed_.end(), 0u));
+}
+
+BoardSimulator::Response BoardSimulator::receive(const uint8_t* report, size_t length) {
+  Response response;
+  if (!connected_) return response;
+  if (length == kReportSize + 1) {
+    ++report;  // report ID
+    --length;
+  }
+  Frame frame{};
+  std::copy_n(report, std::min(length, kReportSize), frame.begin());
+  ++framesReceived_;
+
+  const uint8_t command = frame[0];
+  const uint16_t number = replyPacketNumber(frame);
+  Frame reply{};
+  reply[0] = command;
+  reply[4] = static_cast<uint8_t>(number + 1);
+  reply[5] = static_cast<uint8_t>((number + 1) >> 8);
+
+  if (command == static_cast<uint8_t>(Command::Final)) {
+    finished_ = true;
+    connected_ = false;
+    response.disconnect = true;
+    return response;
+  }
+  if (command == static_cast<uint8_t>(Command::FirstTransfer)) {
+    announced_ =
+        frame[12] | frame[13] << 8 | frame[14] << 16 | static_cast<uint32_t>(frame[15]) << 24;
+    programmed_.assign(frame.begin() + 16, frame.begin() + 16 + std::min<uint32_t>(48, announced_));
+    transferOpen_ = true;
+  } else if (command == static_cast<uint8_t>(Command::Data) && transferOpen_) {
+    const uint32_t remaining = announced_ - static_cast<uint32_t>(programmed_.size());
+    const uint32_t take = std::min<uint32_t>(56, remaining);
+    programmed_.insert(programmed_.end(), frame.begin() + 8, frame.begin() + 8 + take);
+    if (remaining < 56) {
+      transferOpen_ = false;
+      const uint16_t sum = static_cast<uint16_t>(checksum() + (faults_.wrongChecksum ? 1 : 0));
+      reply[8] = static_cast<uint8_t>(sum);
+      reply[9] = static_cast<uint8_t>(sum >> 8);
+    }
+  }
+
+  if (faults_.silentAfter && framesReceived_ > *faults_.silentAfter) return response;
+  if (faults_.staleReplies) {
+    Frame stale = reply;
+    stale[4] = static_cast<uint8_t>(number - 1);
+    stale[5] = static_cast<uint8_t>((number - 1) >> 8);
+    response.replies.push_back(stale);
+  }
+  response.replies.push_back(reply);
+  if (faults_.duplicateReplies) response.replies.push_back(reply);
+  if (faults_.unplugAfter && framesReceived_ >= *faults_.unplugAfter) {
+    connected_ = false;
+    response.disconnect = true;
+  }
+  return response;
+}
+
+}  // namespace trident
