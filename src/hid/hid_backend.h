@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trident {
+
+// One HID device as enumeration reports it. The IDs are absent when the platform gives none.
+struct HidDeviceInfo {
+  std::string path;
+  std::optional<int32_t> vendorId;
+  std::optional<int32_t> productId;
+};
+
+// An opened device. Used from one thread only (the HID I/O thread).
+class HidConnection {
+ public:
+  virtual ~HidConnection() = default;
+  // Writes one output report: report ID 0 and the 64 report bytes. Returns false (with `error`)
+  // when the device is gone.
+  virtual bool write(const uint8_t (&report)[65], std::string& error) = 0;
+  // Reads one input report of up to 64 bytes, waiting at most `timeoutMs`. Returns the number of
+  // bytes, 0 on time-out, -1 once the device is gone (with `error`).
+  virtual int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) = 0;
+  // A descriptor that becomes readable when a report waits, so the I/O thread can sleep on it
+  // together with its own wake-up; -1 when the platform offers none (reads then poll).
+  virtual int pollDescriptor() const { return -1; }
+};
+
+// The platform's HID layer: hidapi for real boards, the virtual transport for development.
+class HidBackend {
+ public:
+  virtual ~HidBackend() = default;
+  virtual std::vector<HidDeviceInfo> enumerate() = 0;
+  // Opens a device; null with `error` set when it cannot be opened (e.g. permission denied).
+  virtual std::unique_ptr<HidConnection> open(const std::string& path, std::string& error) = 0;
+};
+
+// hidapi's hidraw backend. hid_init() must have been called (main() does it once).
+std::unique_ptr<HidBackend> makeHidapiBackend();
+
+// Virtual devices: SOCK_SEQPACKET sockets named VVVV-PPPP-NAME.sock in `directory`.
+std::unique_ptr<HidBackend> makeVirtualBackend(std::string directory);
+
+}  // namespace trident

@@ -1,0 +1,76 @@
+#include <hidapi.h>
+
+#include <cwchar>
+#include <string>
+
+#include "hid/hid_backend.h"
+
+namespace trident {
+
+namespace {
+
+std::string narrow(const wchar_t* text) {
+  if (text == nullptr) return "unknown error";
+  std::string out;
+  for (; *text; ++text)
+    out += *text < 0x80 ? static_cast<char>(*text) : '?';
+  return out;
+}
+
+struct HidDeviceCloser {
+  void operator()(hid_device* device) const { hid_close(device); }
+};
+
+class HidapiConnection final : public HidConnection {
+ public:
+  explicit HidapiConnection(hid_device* device) : device_(device) {}
+
+  bool write(const uint8_t (&report)[65], std::string& error) override {
+    if (hid_write(device_.get(), report, sizeof report) >= 0) return true;
+    error = narrow(hid_error(device_.get()));
+    return false;
+  }
+
+  int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) override {
+    const int got = hid_read_timeout(device_.get(), into, capacity, timeoutMs);
+    if (got < 0) error = narrow(hid_error(device_.get()));
+    return got < 0 ? -1 : got;
+  }
+
+ private:
+  std::unique_ptr<hid_device, HidDeviceCloser> device_;
+};
+
+struct EnumerationFree {
+  void operator()(hid_device_info* list) const { hid_free_enumeration(list); }
+};
+
+class HidapiBackend final : public HidBackend {
+ public:
+  std::vector<HidDeviceInfo> enumerate() override {
+    std::vector<HidDeviceInfo> devices;
+    std::unique_ptr<hid_device_info, EnumerationFree> list(hid_enumerate(0, 0));
+    for (const hid_device_info* d = list.get(); d != nullptr; d = d->next) {
+      if (d->path == nullptr) continue;
+      devices.push_back({d->path, d->vendor_id, d->product_id});
+    }
+    return devices;
+  }
+
+  std::unique_ptr<HidConnection> open(const std::string& path, std::string& error) override {
+    hid_device* device = hid_open_path(path.c_str());
+    if (device == nullptr) {
+      error = narrow(hid_error(nullptr));
+      return nullptr;
+    }
+    return std::make_unique<HidapiConnection>(device);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<HidBackend> makeHidapiBackend() {
+  return std::make_unique<HidapiBackend>();
+}
+
+}  // namespace trident

@@ -1,0 +1,101 @@
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+
+#include "hid/hid_backend.h"
+
+namespace trident {
+
+namespace {
+
+class VirtualConnection final : public HidConnection {
+ public:
+  explicit VirtualConnection(int fd) : fd_(fd) {}
+  ~VirtualConnection() override { ::close(fd_); }
+  VirtualConnection(const VirtualConnection&) = delete;
+  VirtualConnection& operator=(const VirtualConnection&) = delete;
+
+  bool write(const uint8_t (&report)[65], std::string& error) override {
+    const ssize_t sent = ::send(fd_, report, sizeof report, MSG_NOSIGNAL);
+    if (sent == static_cast<ssize_t>(sizeof report)) return true;
+    error = sent < 0 ? std::strerror(errno) : "short write";
+    return false;
+  }
+
+  int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) override {
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, timeoutMs);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return 0;
+    if (ready < 0) {
+      error = std::strerror(errno);
+      return -1;
+    }
+    const ssize_t got = ::recv(fd_, into, capacity, MSG_DONTWAIT);
+    if (got > 0) return static_cast<int>(got);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    error = got == 0 ? "device disconnected" : std::strerror(errno);
+    return -1;
+  }
+
+  int pollDescriptor() const override { return fd_; }
+
+ private:
+  int fd_;
+};
+
+class VirtualBackend final : public HidBackend {
+ public:
+  explicit VirtualBackend(std::string directory) : directory_(std::move(directory)) {}
+
+  std::vector<HidDeviceInfo> enumerate() override {
+    static const std::regex kName("([0-9a-f]{4})-([0-9a-f]{4})-[A-Za-z0-9_.-]+\\.sock");
+    std::vector<HidDeviceInfo> devices;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_, error)) {
+      const std::string name = entry.path().filename().string();
+      std::smatch m;
+      if (!std::regex_match(name, m, kName) || !entry.is_socket(error)) continue;
+      devices.push_back({entry.path().string(), std::stoi(m[1].str(), nullptr, 16),
+                         std::stoi(m[2].str(), nullptr, 16)});
+    }
+    return devices;
+  }
+
+  std::unique_ptr<HidConnection> open(const std::string& path, std::string& error) override {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+      error = "socket path too long";
+      return nullptr;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      error = std::strerror(errno);
+      return nullptr;
+    }
+    auto connection = std::make_unique<VirtualConnection>(fd);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      error = std::strerror(errno);
+      return nullptr;
+    }
+    return connection;
+  }
+
+ private:
+  std::string directory_;
+};
+
+}  // namespace
+
+std::unique_ptr<HidBackend> makeVirtualBackend(std::string directory) {
+  return std::make_unique<VirtualBackend>(std::move(directory));
+}
+
+}  // namespace trident

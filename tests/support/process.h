@@ -1,0 +1,56 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/executor.h"
+
+namespace trident::testing {
+
+// Work posted from other threads, run on the test's thread by runUntil().
+class QueueExecutor final : public Executor {
+ public:
+  void post(std::function<void()> work) override;
+  // Runs posted work until `done` holds or `timeout` passes; returns whether `done` held.
+  bool runUntil(const std::function<bool()>& done,
+                std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> work_;
+};
+
+// A child process, killed and reaped when the object goes away.
+class ChildProcess {
+ public:
+  // Starts `argv[0]` with the arguments; standard error goes to `stderrFile` when given.
+  explicit ChildProcess(std::vector<std::string> argv, const std::string& stderrFile = "");
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Waits for the exit; returns the exit status, or -1 when it did not end within `timeout`.
+  int wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  bool running();
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+};
+
+// Polls `done` until it holds or `timeout` passes, for conditions outside any executor.
+bool waitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// The path of a program this build made, e.g. "tools/board-sim/trident-board-sim".
+std::string builtProgram(const std::string& relativePath);
+
+}  // namespace trident::testing

@@ -1,0 +1,219 @@
+// trident-board-sim: a virtual bootloader board on the virtual HID transport.
+//
+// It appears as DIR/VVVV-PPPP-NAME.sock, takes one host connection, answers the host's frames as
+// the bootloader does, and disappears when it disconnects: after the final command, as a board
+// that starts its new firmware, or when a fault option unplugs it.
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "board_simulator.h"
+
+namespace {
+
+using namespace trident;
+
+constexpr const char* kUsage =
+    "usage: trident-board-sim --virtual-hid DIR [options]\n"
+    "\n"
+    "Plugs a virtual bootloader board into DIR until the host disconnects it.\n"
+    "\n"
+    "  --virtual-hid DIR      directory of the virtual HID transport\n"
+    "  --name NAME            device name in the socket file name (default: board)\n"
+    "  --vid HEX, --pid HEX   USB IDs (default: 0416 and 3f00, the bootloader)\n"
+    "  --save-image FILE      write the programmed bytes to FILE when the board disconnects\n"
+    "  --wrong-checksum       report a checksum that does not match\n"
+    "  --silent-after N       answer frames up to the N-th, then nothing\n"
+    "  --unplug-after N       answer frames up to the N-th, then unplug\n"
+    "  --stale-replies        precede every reply with one carrying an old packet number\n"
+    "  --duplicate-replies    send every reply twice\n"
+    "  --reply-delay-ms MS    wait MS milliseconds before each reply\n"
+    "  --help                 this text\n"
+    "\n"
+    "Frames are counted from 1, the sync sent when the host takes the board included.\n";
+
+struct Options {
+  std::filesystem::path dir;
+  std::string name = "board";
+  unsigned vid = 0x0416;
+  unsigned pid = 0x3F00;
+  std::optional<std::filesystem::path> saveImage;
+  BoardFaults faults;
+  unsigned replyDelayMs = 0;
+};
+
+std::optional<unsigned long> parseNumber(const char* text, int base, unsigned long max) {
+  if (text == nullptr || *text == '\0') return std::nullopt;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, base);
+  if (*end != '\0' || value > max) return std::nullopt;
+  return value;
+}
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "trident-board-sim: %s\n%s", message.c_str(), kUsage);
+  return 64;
+}
+
+std::optional<int> parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto number = [&](int base, unsigned long max) {
+      ++i;
+      return parseNumber(value, base, max);
+    };
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--virtual-hid" && value) {
+      o.dir = argv[++i];
+    } else if (arg == "--name" && value) {
+      o.name = argv[++i];
+      if (o.name.empty() ||
+          o.name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnop"
+                                   "qrstuvwxyz0123456789_.-") != std::string::npos)
+        return usageError("--name takes letters, digits, '_', '.' and '-'");
+    } else if (arg == "--save-image" && value) {
+      o.saveImage = argv[++i];
+    } else if (arg == "--vid" || arg == "--pid") {
+      const auto n = number(16, 0xFFFF);
+      if (!n) return usageError(std::string(arg) + " takes four hex digits");
+      (arg == "--vid" ? o.vid : o.pid) = static_cast<unsigned>(*n);
+    } else if (arg == "--silent-after" || arg == "--unplug-after") {
+      const auto n = number(10, 0xFFFFFFFF);
+      if (!n || *n == 0) return usageError(std::string(arg) + " takes a frame count of 1 or more");
+      (arg == "--silent-after" ? o.faults.silentAfter : o.faults.unplugAfter) =
+          static_cast<uint32_t>(*n);
+    } else if (arg == "--reply-delay-ms") {
+      const auto n = number(10, 60000);
+      if (!n) return usageError("--reply-delay-ms takes 0 to 60000");
+      o.replyDelayMs = static_cast<unsigned>(*n);
+    } else if (arg == "--wrong-checksum") {
+      o.faults.wrongChecksum = true;
+    } else if (arg == "--stale-replies") {
+      o.faults.staleReplies = true;
+    } else if (arg == "--duplicate-replies") {
+      o.faults.duplicateReplies = true;
+    } else {
+      return usageError("unknown or incomplete option " + std::string(arg));
+    }
+  }
+  if (o.dir.empty()) return usageError("--virtual-hid DIR is required");
+  return std::nullopt;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The socket file is the device being plugged in: it goes away with this object.
+class SocketFile {
+ public:
+  explicit SocketFile(std::filesystem::path path) : path_(std::move(path)) {}
+  ~SocketFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  SocketFile(const SocketFile&) = delete;
+  SocketFile& operator=(const SocketFile&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+volatile std::sig_atomic_t interrupted = 0;
+
+int serve(const Options& o) {
+  char fileName[64];
+  std::snprintf(fileName, sizeof fileName, "%04x-%04x-", o.vid, o.pid);
+  const auto path = o.dir / (fileName + o.name + ".sock");
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.native().size() >= sizeof address.sun_path) {
+    std::fprintf(stderr, "trident-board-sim: socket path too long: %s\n", path.c_str());
+    return 1;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.native().size() + 1);
+  Fd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  std::filesystem::remove(path);
+  if (listener.get() < 0 ||
+      ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener.get(), 1) != 0) {
+    std::fprintf(stderr, "trident-board-sim: cannot plug in at %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+  SocketFile plugged(path);
+  std::fprintf(stderr, "trident-board-sim: plugged in at %s\n", path.c_str());
+
+  pollfd waitForHost{listener.get(), POLLIN, 0};
+  while (!interrupted && ::poll(&waitForHost, 1, 200) <= 0) {
+  }
+  if (interrupted) return 130;
+  Fd host(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (host.get() < 0) return 1;
+
+  BoardSimulator board(o.faults);
+  uint8_t report[128];
+  while (!interrupted) {
+    pollfd p{host.get(), POLLIN, 0};
+    if (::poll(&p, 1, 200) <= 0) continue;
+    const ssize_t got = ::recv(host.get(), report, sizeof report, 0);
+    if (got <= 0) break;  // the host let go
+    const auto response = board.receive(report, static_cast<size_t>(got));
+    if (o.replyDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(o.replyDelayMs));
+    for (const auto& reply : response.replies)
+      ::send(host.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
+    if (response.disconnect) break;
+  }
+
+  if (o.saveImage) {
+    std::ofstream out(*o.saveImage, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(board.programmed().data()),
+              static_cast<std::streamsize>(board.programmed().size()));
+    if (!out) {
+      std::fprintf(stderr, "trident-board-sim: cannot write %s\n", o.saveImage->c_str());
+      return 1;
+    }
+  }
+  std::fprintf(stderr,
+               "trident-board-sim: %s after %u frames; programmed %zu of %u bytes, sum 0x%04x\n",
+               board.finished() ? "finished" : "unplugged", board.framesReceived(),
+               board.programmed().size(), board.announcedLength(), board.checksum());
+  return interrupted ? 130 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (auto status = parse(argc, argv, options)) return *status;
+  std::signal(SIGINT, [](int) { interrupted = 1; });
+  std::signal(SIGTERM, [](int) { interrupted = 1; });
+  return serve(options);
+}
