@@ -16,7 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::ChildProcess;
-using testing::QueueExecutor;
 
 // The engine, the link on the virtual transport, and boards plugged in as separate processes.
 struct VirtualRig {
@@ -31,14 +30,14 @@ struct VirtualRig {
     auto child = std::make_unique<ChildProcess>(argv, (dir / "sim.log").string());
     return child;
   }
-  bool run(const std::function<bool()>& done) { return executor.runUntil(done); }
+  bool run(const std::function<bool()>& done) { return executor.runUntil(done, 20s); }
   uint32_t status() const { return engine.state().iStatus; }
 
   testing::TempDir dir;
   testing::RecordingDiagnostics diag;
   testing::WindowRecorder window;
   testing::ServerRecorder server;
-  QueueExecutor executor;
+  EventLoop executor;
   HidLink link;
   UpdateEngine engine;
 };

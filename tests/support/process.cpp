@@ -12,29 +12,6 @@ extern char** environ;
 
 namespace trident::testing {
 
-void QueueExecutor::post(std::function<void()> work) {
-  {
-    std::lock_guard lock(mutex_);
-    work_.push_back(std::move(work));
-  }
-  ready_.notify_one();
-}
-
-bool QueueExecutor::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    std::function<void()> next;
-    {
-      std::unique_lock lock(mutex_);
-      if (!ready_.wait_until(lock, deadline, [&] { return !work_.empty(); })) return done();
-      next = std::move(work_.front());
-      work_.pop_front();
-    }
-    next();
-  }
-  return true;
-}
-
 ChildProcess::ChildProcess(std::vector<std::string> argv, const std::string& stderrFile) {
   std::vector<char*> args;
   for (auto& a : argv)

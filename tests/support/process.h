@@ -10,23 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/executor.h"
+#include "common/event_loop.h"
 
 namespace trident::testing {
-
-// Work posted from other threads, run on the test's thread by runUntil().
-class QueueExecutor final : public Executor {
- public:
-  void post(std::function<void()> work) override;
-  // Runs posted work until `done` holds or `timeout` passes; returns whether `done` held.
-  bool runUntil(const std::function<bool()>& done,
-                std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> work_;
-};
 
 // A child process, killed and reaped when the object goes away.
 class ChildProcess {
