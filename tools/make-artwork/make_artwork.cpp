@@ -62,6 +62,18 @@ void dropShadow(QPainter& p, QPointF centre, qreal radius) {
   }
 }
 
+// A rounded slab lit from one side (`fill` runs from `from` to `to`), resting on its shadow.
+void shadedSlab(QPainter& p, const QRectF& rect, qreal radius, QLinearGradient fill, QColor from,
+                QColor to) {
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(15, 23, 42, 50));
+  p.drawRoundedRect(rect.translated(0, 5), radius, radius);
+  fill.setColorAt(0, from);
+  fill.setColorAt(1, to);
+  p.setBrush(fill);
+  p.drawRoundedRect(rect, radius, radius);
+}
+
 QFont boldFont(qreal pixelSize) {
   QFont font("DejaVu Sans");
   font.setBold(true);
@@ -211,14 +223,8 @@ void devicePicture(QPainter& p) {
 
   // The case, seen from above: a dark top panel with a lighter bevel.
   const QRectF body(14, 62, 252, 160);
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(15, 23, 42, 45));
-  p.drawRoundedRect(body.translated(0, 6), 22, 22);
-  QLinearGradient shell(body.topLeft(), body.bottomLeft());
-  shell.setColorAt(0, QColor(0x3a, 0x40, 0x4e));
-  shell.setColorAt(1, QColor(0x1c, 0x1f, 0x27));
-  p.setBrush(shell);
-  p.drawRoundedRect(body, 22, 22);
+  shadedSlab(p, body, 22, QLinearGradient(body.topLeft(), body.bottomLeft()),
+             QColor(0x3a, 0x40, 0x4e), QColor(0x1c, 0x1f, 0x27));
   const QRectF panel = body.adjusted(8, 8, -8, -8);
   QLinearGradient plate(panel.topLeft(), panel.bottomRight());
   plate.setColorAt(0, QColor(0x2c, 0x32, 0x3f));
@@ -331,14 +337,8 @@ void loadingPicture(QPainter& p) {
 
 void applicationIcon(QPainter& p) {
   const QRectF tile(8, 8, kIconSize - 16, kIconSize - 16);
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(15, 23, 42, 60));
-  p.drawRoundedRect(tile.translated(0, 4), 52, 52);
-  QLinearGradient back(tile.topLeft(), tile.bottomRight());
-  back.setColorAt(0, QColor(0x1e, 0x3a, 0x8a));
-  back.setColorAt(1, QColor(0x0f, 0x76, 0x6e));
-  p.setBrush(back);
-  p.drawRoundedRect(tile, 52, 52);
+  shadedSlab(p, tile, 52, QLinearGradient(tile.topLeft(), tile.bottomRight()),
+             QColor(0x1e, 0x3a, 0x8a), QColor(0x0f, 0x76, 0x6e));
 
   const QPointF centre = tile.center();
   // The update arrow circles an arcade button: this tool renews what is under the button.
