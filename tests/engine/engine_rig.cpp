@@ -20,8 +20,10 @@ void WindowRecorder::alertA(std::string_view message) {
   events.push_back("alertA(" + std::string(message) + ")");
 }
 
-SimRig::SimRig(BoardFaults faults)
-    : board(faults), engine({*this, window, server, diag}, dir / "tmp.hex") {}
+SimRig::SimRig(BoardFaults faults) : SimRig(window, faults) {}
+
+SimRig::SimRig(WindowPort& view, BoardFaults faults)
+    : board(faults), engine({*this, view, server, diag}, dir / "tmp.hex") {}
 
 void SimRig::writeReport(const Frame& frame) {
   sent.push_back(frame);

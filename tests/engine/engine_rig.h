@@ -43,6 +43,9 @@ class ServerRecorder final : public UpdateServerPort {
 class SimRig final : public ReportPort {
  public:
   explicit SimRig(BoardFaults faults = {});
+  // The same rig with the engine's view changes going to `view` (the real window) instead of the
+  // recorder.
+  explicit SimRig(WindowPort& view, BoardFaults faults = {});
 
   void writeReport(const Frame& frame) override;
   // Delivers queued replies, then a pending disconnect, until nothing is left.

@@ -1,0 +1,247 @@
+#include "ui/ViewController.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSizePolicy>
+
+#include <algorithm>
+#include <system_error>
+
+#include "ui_ViewController.h"
+
+// The pictures live in a static library: nothing would pull their resource object into the
+// program, so they are registered by hand before the first lookup.
+static void registerTridentImages() {
+  Q_INIT_RESOURCE(trident_images);
+}
+
+namespace trident {
+
+namespace {
+
+constexpr QStringView kLoadingHint = u"Download Update File From FTP , Please wait";
+constexpr QStringView kConnectHint = u"Press and hold the button, then connect it to the MAC.";
+constexpr QStringView kReadyHint = u"Click Button to start update";
+constexpr QStringView kBusyHint = u"DO NOT Remove the Controller";
+constexpr QStringView kUpdatedHint = u"Firmware successfully updated.";
+constexpr QStringView kInterruptedHint = u"The Setup didn't finish and will restart.";
+constexpr QStringView kServerErrorHint = u"Something wrong , Can't Download File From FTP";
+
+QString fromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+QPixmap ViewController::imageNamed(QStringView name) {
+  static const bool registered = (registerTridentImages(), true);
+  static_cast<void>(registered);
+  return QPixmap(QStringLiteral(":/images/%1.png").arg(name));
+}
+
+void ViewController::presentModalAlert(ViewController& window, const QString& message) {
+  QMessageBox alert(&window);
+  alert.setWindowTitle(window.windowTitle());
+  alert.setIconPixmap(window.windowIcon().pixmap(64, 64));
+  // Messages come from network libraries and servers; they are shown as written, never as markup.
+  alert.setTextFormat(Qt::PlainText);
+  alert.setText(message);
+  alert.setStandardButtons(QMessageBox::Ok);
+  alert.setDefaultButton(QMessageBox::Ok);
+  alert.exec();
+}
+
+ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* parent)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::ViewController>()),
+      staleHexFile_(std::move(staleHexFile)) {
+  imageNamed(u"device");  // the layout's own pictures come from the same resources
+  ui_->setupUi(this);
+  setAttribute(Qt::WA_StyledBackground);
+  // The window has a fixed size; views that come and go keep their room, so nothing jumps.
+  for (QWidget* view : std::initializer_list<QWidget*>{ui_->popUpBtn, ui_->VerMessage,
+                                                       ui_->HintMessage1, ui_->ActionButton}) {
+    QSizePolicy policy = view->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    view->setSizePolicy(policy);
+  }
+
+  connect(ui_->ActionButton, &QPushButton::clicked, this, [this] {
+    if (hooks_.OnActionButtonClick) hooks_.OnActionButtonClick();
+  });
+  // `activated` fires for the user's choices only, so filling the pop-up starts no fetch.
+  connect(ui_->popUpBtn, &QComboBox::activated, this, [this](int index) {
+    if (hooks_.onVariantSelected) hooks_.onVariantSelected(index);
+  });
+
+  viewDidLoad();
+}
+
+ViewController::~ViewController() = default;
+
+void ViewController::setHooks(Hooks hooks) {
+  hooks_ = std::move(hooks);
+}
+
+void ViewController::setAlertPresenter(AlertPresenter presenter) {
+  presentAlert_ = presenter ? std::move(presenter) : presentModalAlert;
+}
+
+QComboBox* ViewController::popUpBtn() const {
+  return ui_->popUpBtn;
+}
+QLabel* ViewController::Device_1_Image() const {
+  return ui_->Device_1_Image;
+}
+QLabel* ViewController::DownloadImage() const {
+  return ui_->DownloadImage;
+}
+QLabel* ViewController::ResultImage() const {
+  return ui_->ResultImage;
+}
+QLabel* ViewController::VerMessage() const {
+  return ui_->VerMessage;
+}
+QLabel* ViewController::HintMessage1() const {
+  return ui_->HintMessage1;
+}
+QPushButton* ViewController::ActionButton() const {
+  return ui_->ActionButton;
+}
+
+void ViewController::viewDidLoad() {
+  ui_->VerMessage->hide();
+  ui_->ResultImage->hide();
+  ui_->Device_1_Image->hide();
+  setHint(kLoadingHint);
+  ui_->ActionButton->hide();
+  ui_->popUpBtn->hide();
+  // Queued, so the loading picture and its hint are on screen for one turn of the event loop
+  // before the connect prompt replaces them.
+  QMetaObject::invokeMethod(this, &ViewController::startUpBlock, Qt::QueuedConnection);
+}
+
+void ViewController::startUpBlock() {
+  // A file that cannot be removed is left alone: the next download replaces it anyway.
+  std::error_code ignored;
+  std::filesystem::remove(staleHexFile_, ignored);
+  ui_->DownloadImage->hide();
+  ui_->Device_1_Image->show();
+  setHint(kConnectHint);
+  if (hooks_.RegisterHID) hooks_.RegisterHID();
+}
+
+void ViewController::setImage(QLabel* view, QStringView name) {
+  view->setPixmap(imageNamed(name));
+}
+
+void ViewController::setHint(QStringView text) {
+  ui_->HintMessage1->setText(text.toString());
+}
+
+void ViewController::showCloseButton() {
+  ui_->ActionButton->show();
+  ui_->ActionButton->setEnabled(true);
+  ui_->ActionButton->setText(QStringLiteral("Close"));
+}
+
+void ViewController::fillVariantPopUp(const std::vector<std::string>& titles) {
+  ui_->popUpBtn->clear();
+  for (const auto& title : titles)
+    ui_->popUpBtn->addItem(fromUtf8(title));
+}
+
+void ViewController::showFetching() {
+  ui_->VerMessage->hide();
+  ui_->ActionButton->hide();
+}
+
+void ViewController::showReady(std::string_view versionStr) {
+  ui_->popUpBtn->show();
+  ui_->VerMessage->show();
+  ui_->VerMessage->setText(QStringLiteral("The lastest version: %1").arg(fromUtf8(versionStr)));
+  ui_->ActionButton->show();
+  ui_->ActionButton->setText(QStringLiteral("Update"));
+  setHint(kReadyHint);
+}
+
+void ViewController::showDownloading() {
+  // Disabled before anything else, so a second click cannot start a second download. The
+  // variant is fixed from here on: the download uses the release chosen at the click.
+  ui_->ActionButton->setEnabled(false);
+  setHint(kBusyHint);
+  ui_->popUpBtn->setEnabled(false);
+}
+
+void ViewController::setUpUpdateHexUI() {
+  ui_->popUpBtn->hide();
+  ui_->DownloadImage->hide();
+  ui_->ResultImage->hide();
+  ui_->Device_1_Image->show();
+  setImage(ui_->Device_1_Image, fromUtf8(progressImageNames.front()));
+  ui_->HintMessage1->show();
+  setHint(kBusyHint);
+  ui_->VerMessage->hide();
+  ui_->ActionButton->hide();
+}
+
+void ViewController::showProgressPicture(int index) {
+  const auto last = static_cast<int>(progressImageNames.size()) - 1;
+  ui_->Device_1_Image->show();
+  setImage(ui_->Device_1_Image, fromUtf8(progressImageNames[std::clamp(index, 0, last)]));
+}
+
+void ViewController::showUpdateResult(bool success) {
+  ui_->Device_1_Image->hide();
+  ui_->ActionButton->setEnabled(true);
+  ui_->ActionButton->setText(QStringLiteral("Close"));
+  ui_->popUpBtn->hide();
+  ui_->VerMessage->hide();
+  ui_->ResultImage->show();
+  setImage(ui_->ResultImage, success ? u"complete" : u"failed");
+  setHint(success ? kUpdatedHint : kInterruptedHint);
+  ui_->ActionButton->show();
+}
+
+void ViewController::showDeviceRemoved() {
+  setHint(kInterruptedHint);
+  ui_->Device_1_Image->hide();
+  showCloseButton();
+  ui_->popUpBtn->hide();
+  ui_->VerMessage->hide();
+  ui_->ResultImage->show();
+  setImage(ui_->ResultImage, u"failed");
+}
+
+void ViewController::showServerError() {
+  ui_->DownloadImage->hide();
+  ui_->ResultImage->show();
+  setHint(kServerErrorHint);
+  setImage(ui_->ResultImage, u"failed");
+  showCloseButton();
+  ui_->popUpBtn->hide();
+  ui_->VerMessage->hide();
+}
+
+void ViewController::adjustToErrorUI() {
+  ui_->Device_1_Image->hide();
+  showCloseButton();
+  ui_->ResultImage->show();
+  setImage(ui_->ResultImage, u"failed");
+  setHint(kInterruptedHint);
+}
+
+void ViewController::alertA(std::string_view message) {
+  presentAlert_(*this, fromUtf8(message));
+}
+
+void ViewController::terminate() {
+  close();
+  QCoreApplication::quit();
+}
+
+}  // namespace trident

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+#include <QStringView>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/ports.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class ViewController;
+}
+QT_END_NAMESPACE
+
+namespace trident {
+
+// The one window. It owns the seven outlets of ViewController.ui and applies each visible state the
+// engine asks for, in the order the views are changed in; it decides nothing about the update.
+// Everything here runs on the GUI thread.
+class ViewController final : public QWidget, public WindowPort {
+  Q_OBJECT
+
+ public:
+  // Where the window hands work on. The application sets them before its event loop first turns.
+  struct Hooks {
+    std::function<void()> RegisterHID = nullptr;          // start-up's last step: the HID link
+    std::function<void()> OnActionButtonClick = nullptr;  // ActionButton clicked: engine decides
+    std::function<void(int64_t)> onVariantSelected = nullptr;  // the user picked a variant
+  };
+  // Shows `message` modally and returns once the user has dismissed it.
+  using AlertPresenter = std::function<void(ViewController& window, const QString& message)>;
+
+  // Names of the progress pictures; entry i is the decimal text of i.
+  static constexpr std::array<std::string_view, 21> progressImageNames{
+      "0",  "1",  "2",  "3",  "4",  "5",  "6",  "7",  "8",  "9", "10",
+      "11", "12", "13", "14", "15", "16", "17", "18", "19", "20"};
+
+  // The application picture called `name` ("0".."20", "complete", "failed", "device", "loading");
+  // a null pixmap for a name the application does not carry.
+  static QPixmap imageNamed(QStringView name);
+
+  // The alert the application shows unless told otherwise: a QMessageBox run with exec().
+  static void presentModalAlert(ViewController& window, const QString& message);
+
+  // Applies the Loading view at once and the connect prompt on the event loop's next turn, which
+  // also removes `staleHexFile`, a firmware file an earlier run may have left behind.
+  explicit ViewController(std::filesystem::path staleHexFile = "tmp.hex",
+                          QWidget* parent = nullptr);
+  ~ViewController() override;
+
+  void setHooks(Hooks hooks);
+  void setAlertPresenter(AlertPresenter presenter);
+
+  // The outlets.
+  QComboBox* popUpBtn() const;
+  QLabel* Device_1_Image() const;
+  QLabel* DownloadImage() const;
+  QLabel* ResultImage() const;
+  QLabel* VerMessage() const;
+  QLabel* HintMessage1() const;
+  QPushButton* ActionButton() const;
+
+  // WindowPort
+  void fillVariantPopUp(const std::vector<std::string>& titles) override;
+  void showFetching() override;
+  void showReady(std::string_view versionStr) override;
+  void showDownloading() override;
+  void setUpUpdateHexUI() override;
+  void showProgressPicture(int index) override;
+  void showUpdateResult(bool success) override;
+  void showDeviceRemoved() override;
+  void showServerError() override;
+  void adjustToErrorUI() override;
+  void alertA(std::string_view message) override;
+  void terminate() override;
+
+ private:
+  void viewDidLoad();
+  void startUpBlock();
+  void setHint(QStringView text);
+  void showCloseButton();
+  void setImage(QLabel* view, QStringView name);
+
+  std::unique_ptr<Ui::ViewController> ui_;
+  std::filesystem::path staleHexFile_;
+  Hooks hooks_;
+  AlertPresenter presentAlert_ = presentModalAlert;
+};
+
+}  // namespace trident
