@@ -20,8 +20,10 @@ void WindowRecorder::alertA(std::string_view message) {
   events.push_back("alertA(" + std::string(message) + ")");
 }
 
-SimRig::SimRig(BoardFaults faults)
-    : board(faults), engine({*this, window, server, diag}, dir / "tmp.hex") {}
+SimRig::SimRig(BoardFaults faults, std::filesystem::path hexFile)
+    : board(faults),
+      engine({*this, window, server, diag},
+             hexFile.empty() ? dir / "tmp.hex" : std::move(hexFile)) {}
 
 void SimRig::writeReport(const Frame& frame) {
   sent.push_back(frame);
