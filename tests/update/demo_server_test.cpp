@@ -14,8 +14,8 @@ using testing::ClientRig;
 const std::filesystem::path kSource = TRIDENT_SOURCE_DIR;
 
 TEST(DemoUpdateServer, EachVariantUpdatesTheVirtualBoard) {
-  testing::FtpServer server(
-      std::vector<std::string>{(kSource / "scripts/serve-update-server").string(), "-p", "0"});
+  testing::ServerProcess server({(kSource / "scripts/serve-update-server").string(), "-p", "0"},
+                                "ftp");
   ASSERT_TRUE(server.started()) << server.output();
   EXPECT_TRUE(server.logged(server.url() + "\n", testing::within(std::chrono::seconds(10))));
   for (const int64_t variant : {0, 1}) {

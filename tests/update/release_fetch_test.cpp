@@ -121,6 +121,8 @@ TEST(ReleaseFetchFailure, EndsInServerErrorWithTheTransfersReason) {
   uint16_t closedPort = 0;
   testing::listenOnLoopback(closedPort);  // closed again at once: nothing listens there
   ScriptedHttpServer notFound("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+  testing::SelfSignedHttpsServer untrusted;
+  ASSERT_TRUE(untrusted.started()) << untrusted.output();
   // The Standard file's directory exists without the file; the TE directory does not exist.
   std::filesystem::create_directories(served.dir / "varnehex/VARNE_TRIDENT_Fighting_Board");
   struct Row {
@@ -135,6 +137,7 @@ TEST(ReleaseFetchFailure, EndsInServerErrorWithTheTransfersReason) {
       {served.server.url(), 0, "Server denied you to change to the given directory"},
       {served.server.url(), 1, "The file does not exist"},
       {notFound.url(), 1, "The requested URL returned error: 404"},
+      {untrusted.url(), 0, "SSL certificate problem: self-signed certificate"},
       {served.server.url(), 2, "URL using bad/illegal format or missing URL"},
   };
   for (const auto& row : rows) {

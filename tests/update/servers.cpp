@@ -106,12 +106,9 @@ std::string ChildProcess::output() {
   return output_;
 }
 
-FtpServer::FtpServer(const std::filesystem::path& root)
-    : FtpServer(std::vector<std::string>{"/usr/bin/python3", "-m", "pyftpdlib", "-d", root.string(),
-                                         "-p", "0", "-i", "127.0.0.1"}) {}
-
-FtpServer::FtpServer(const std::vector<std::string>& command) : process_(command) {
-  static const std::regex announced(R"(starting FTP server on 127\.0\.0\.1:(\d+))");
+ServerProcess::ServerProcess(const std::vector<std::string>& command, std::string scheme)
+    : process_(command), scheme_(std::move(scheme)) {
+  static const std::regex announced(R"( on 127\.0\.0\.1:(\d+))");
   int port = 0;
   const bool up = process_.waitForOutput(
       [&](const std::string& out) {
@@ -123,7 +120,25 @@ FtpServer::FtpServer(const std::vector<std::string>& command) : process_(command
   if (up) port_ = static_cast<uint16_t>(port);
 }
 
-bool FtpServer::logged(std::string_view text, Clock::time_point deadline) {
+FtpServer::FtpServer(const std::filesystem::path& root)
+    : ServerProcess({"/usr/bin/python3", "-m", "pyftpdlib", "-d", root.string(), "-p", "0", "-i",
+                     "127.0.0.1"},
+                    "ftp") {}
+
+SelfSignedHttpsServer::SelfSignedHttpsServer()
+    : ServerProcess({"/usr/bin/python3", "-c",
+                     "import http.server, ssl, sys\n"
+                     "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+                     "context.load_cert_chain(sys.argv[1])\n"
+                     "server = http.server.HTTPServer(('127.0.0.1', 0),"
+                     " http.server.SimpleHTTPRequestHandler)\n"
+                     "server.socket = context.wrap_socket(server.socket, server_side=True)\n"
+                     "print('serving on 127.0.0.1:%d' % server.server_address[1], flush=True)\n"
+                     "server.serve_forever()\n",
+                     TRIDENT_FIXTURES_DIR "/update/self-signed-127.0.0.1.pem"},
+                    "https") {}
+
+bool ServerProcess::logged(std::string_view text, Clock::time_point deadline) {
   return process_.waitForOutput(
       [&](const std::string& out) { return out.find(text) != std::string::npos; }, deadline);
 }

@@ -63,22 +63,34 @@ class ChildProcess {
   std::thread reader_;
 };
 
-// pyftpdlib serving `root` read-only to anonymous users on an ephemeral loopback port, or any
-// command that announces itself the way pyftpdlib does.
-class FtpServer {
+// A server program on an ephemeral loopback port that announces "... on 127.0.0.1:PORT" in its
+// output, as pyftpdlib does.
+class ServerProcess {
  public:
-  explicit FtpServer(const std::filesystem::path& root);
-  explicit FtpServer(const std::vector<std::string>& command);
+  ServerProcess(const std::vector<std::string>& command, std::string scheme);
 
   bool started() const { return port_ != 0; }
-  std::string url() const { return "ftp://127.0.0.1:" + std::to_string(port_); }
+  std::string url() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
   // Waits for a line of the server's own log, e.g. what it sent.
   bool logged(std::string_view text, Clock::time_point deadline);
   std::string output() { return process_.output(); }
 
  private:
   ChildProcess process_;
+  std::string scheme_;
   uint16_t port_ = 0;
+};
+
+// pyftpdlib serving `root` read-only to anonymous users.
+class FtpServer : public ServerProcess {
+ public:
+  explicit FtpServer(const std::filesystem::path& root);
+};
+
+// Python's HTTP server over TLS with a self-signed certificate for 127.0.0.1.
+class SelfSignedHttpsServer : public ServerProcess {
+ public:
+  SelfSignedHttpsServer();
 };
 
 // A one-connection HTTP server that answers with `reply` as given (status line, headers, body,
