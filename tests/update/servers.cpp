@@ -9,12 +9,10 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace trident::testing {
 
@@ -53,20 +51,26 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
   }
   out_.reset(fds[0]);
   UniqueFd writeEnd(fds[1]);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 1);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), 2);
   std::vector<char*> args;
   for (const auto& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
-  const int rc = ::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
+  const pid_t parent = ::getpid();
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // A test that crashes must not leave its server behind.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(writeEnd.get(), 1) < 0 ||
+        ::dup2(writeEnd.get(), 2) < 0) {
+      ::_exit(127);
+    }
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  if (pid_ < 0) {
     ADD_FAILURE() << "cannot start " << argv[0];
-    pid_ = -1;
     return;
   }
   reader_ = std::thread([this] {
