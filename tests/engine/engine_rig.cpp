@@ -20,10 +20,12 @@ void WindowRecorder::alertA(std::string_view message) {
   events.push_back("alertA(" + std::string(message) + ")");
 }
 
-SimRig::SimRig(BoardFaults faults) : SimRig(window, faults) {}
+SimRig::SimRig(BoardFaults faults, std::filesystem::path hexFile)
+    : SimRig(window, faults, std::move(hexFile)) {}
 
-SimRig::SimRig(WindowPort& view, BoardFaults faults)
-    : board(faults), engine({*this, view, server, diag}, dir / "tmp.hex") {}
+SimRig::SimRig(WindowPort& view, BoardFaults faults, std::filesystem::path hexFile)
+    : board(faults),
+      engine({*this, view, server, diag}, hexFile.empty() ? dir / "tmp.hex" : std::move(hexFile)) {}
 
 void SimRig::writeReport(const Frame& frame) {
   sent.push_back(frame);

@@ -42,10 +42,11 @@ class ServerRecorder final : public UpdateServerPort {
 // board's replies queue up and pump() feeds them back one at a time, as the main loop would.
 class SimRig final : public ReportPort {
  public:
-  explicit SimRig(BoardFaults faults = {});
+  // `hexFile` is where the engine keeps the firmware file; by default tmp.hex in `dir`.
+  explicit SimRig(BoardFaults faults = {}, std::filesystem::path hexFile = {});
   // The same rig with the engine's view changes going to `view` (the real window) instead of the
   // recorder.
-  explicit SimRig(WindowPort& view, BoardFaults faults = {});
+  explicit SimRig(WindowPort& view, BoardFaults faults = {}, std::filesystem::path hexFile = {});
 
   void writeReport(const Frame& frame) override;
   // Delivers queued replies, then a pending disconnect, until nothing is left.

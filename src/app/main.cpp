@@ -1,0 +1,96 @@
+// trident-updater: the window application.
+#include <QApplication>
+#include <QIcon>
+
+#include <curl/curl.h>
+#include <hidapi.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/dev_options.h"
+#include "common/diagnostics.h"
+#include "engine/update_engine.h"
+#include "hid/hid_link.h"
+#include "qt_executor.h"
+#include "ui/ViewController.h"
+#include "update/update_client.h"
+
+namespace {
+
+using namespace trident;
+
+constexpr const char* kUsage =
+    "usage: trident-updater [options]\n"
+    "\n"
+    "Updates the firmware of a Trident fighting board: hold the board's button, plug it in,\n"
+    "click Update.\n"
+    "\n"
+    "Developer options:\n";
+
+// Process-wide set-up of the two C libraries, undone when main() returns.
+class LibraryScope {
+ public:
+  explicit LibraryScope(bool useHidapi) : hidapi_(useHidapi) {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (hidapi_) hid_init();
+  }
+  ~LibraryScope() {
+    if (hidapi_) hid_exit();
+    curl_global_cleanup();
+  }
+  LibraryScope(const LibraryScope&) = delete;
+  LibraryScope& operator=(const LibraryScope&) = delete;
+
+ private:
+  bool hidapi_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);  // takes Qt's own options out of the command line
+  QApplication::setApplicationName("trident-updater");
+  QApplication::setApplicationDisplayName("Trident Updater");
+  QApplication::setApplicationVersion(TRIDENT_VERSION);
+  QApplication::setDesktopFileName("org.tridentupdater.TridentUpdater");
+
+  std::vector<std::string> args;
+  for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
+  DevOptions dev;
+  if (auto error = takeDevOptions(args, dev)) {
+    std::fprintf(stderr, "trident-updater: %s\n", error->c_str());
+    return 64;
+  }
+  for (const auto& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::printf("%s%s", kUsage, kDevOptionsHelp.data());
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("trident-updater %s\n", TRIDENT_VERSION);
+      return 0;
+    }
+    std::fprintf(stderr, "trident-updater: unknown option %s\n%s%s", arg.c_str(), kUsage,
+                 kDevOptionsHelp.data());
+    return 64;
+  }
+
+  LibraryScope libraries(!dev.virtualHidDir);
+  ConsoleDiagnostics diag("trident-updater");
+  QtExecutor executor;
+  const std::filesystem::path hexFile = "tmp.hex";
+
+  ViewController window(hexFile);
+  HidLink link(dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend(),
+               executor, diag);
+  UpdateClient client(executor, diag, dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL), hexFile);
+  UpdateEngine engine({link, window, client, diag}, hexFile);
+  client.attach(engine, window);
+
+  window.setHooks({[&] { link.RegisterHID(engine); }, [&] { engine.OnActionButtonClick(); },
+                   [&](int64_t index) { client.popUpBtnValueChanged(index); }});
+  window.show();
+  return QApplication::exec();
+}

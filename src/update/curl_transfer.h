@@ -1,0 +1,73 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include "common/executor.h"
+
+namespace trident {
+
+// How long a transfer may take: 30 seconds to connect and be greeted, 30 seconds for the whole
+// file. A transfer whose speed stays under a byte a second for `stall` is given up as well; curl
+// averages the speed over a few seconds, so with these values a stall after some data is usually
+// ended by the whole-file limit. Tests inject shorter values.
+struct TransferTimeouts {
+  std::chrono::milliseconds connect{std::chrono::seconds(30)};
+  std::chrono::milliseconds total{std::chrono::seconds(30)};
+  std::chrono::seconds stall{30};
+};
+
+// What a transfer brought back: the whole body, or the reason it failed in words a user can read
+// (the transfer library's own description, never a bare code).
+struct TransferOutcome {
+  std::string body;
+  std::optional<std::string> error;
+  bool ok() const { return !error; }
+};
+
+// Release descriptions are a line long and the largest image the bootloader takes is under 2 MB,
+// so even its HEX text stays far below this; a server that sends more is not one of ours.
+inline constexpr size_t kMaxTransferBytes = 32u << 20;
+
+// Fetches one URL (ftp, ftps, http or https; TLS verified) with its own transfer handle, blocking
+// the calling thread. A stop request ends it early with an error. curl_global_init is the
+// application's business and must have happened before.
+TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
+                                std::stop_token stop = {});
+
+// Runs each transfer on a thread of its own and hands its end back to the owner's thread through
+// the executor, which must run posted work later, never inside post(). Everything but the
+// transfer itself happens on the owner's thread. Destroying the runner stops the transfers still
+// running and waits for their threads; their results are then dropped.
+class TransferRunner {
+ public:
+  // Runs on the transfer's thread once it has ended, for work that should not block the owner
+  // (writing a file); what it returns runs on the owner's thread.
+  using Finish = std::function<std::function<void()>(TransferOutcome)>;
+
+  TransferRunner(Executor& executor, TransferTimeouts timeouts);
+  ~TransferRunner();
+  TransferRunner(const TransferRunner&) = delete;
+  TransferRunner& operator=(const TransferRunner&) = delete;
+
+  void start(std::string url, Finish finish);
+  // Some transfer has not yet handed its end back.
+  bool busy() const { return !workers_.empty(); }
+
+ private:
+  Executor& executor_;
+  TransferTimeouts timeouts_;
+  uint64_t nextId_ = 0;
+  std::map<uint64_t, std::jthread> workers_;
+  // Posted ends hold this weakly: once the runner is gone they find it expired and do nothing.
+  std::shared_ptr<TransferRunner*> self_ = std::make_shared<TransferRunner*>(this);
+};
+
+}  // namespace trident

@@ -1,0 +1,229 @@
+#include "update/update_server_client.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <initializer_list>
+#include <random>
+#include <system_error>
+
+#include "engine/status.h"
+#include "records/checksum_text.h"
+#include "records/split.h"
+#include "records/url_escape.h"
+#include "update/release_text.h"
+#include "update/variants.h"
+
+namespace trident {
+
+namespace {
+
+// Log lines are built by joining, not by printf: release fields are server text and may hold
+// anything, a NUL byte included.
+std::string joined(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (const auto part : parts)
+    out.append(part);
+  return out;
+}
+
+struct FileClose {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::string writeFailure(const std::filesystem::path& file, const std::error_code& reason) {
+  return joined({"Cannot write the firmware file ", file.string(), ": ", reason.message()});
+}
+
+// Writes `bytes` to a fresh file beside `file` and renames it over `file`, so the loader finds
+// either the whole new firmware or nothing new, never a torn file. Returns the reason on failure.
+std::optional<std::string> writeFileAtomically(const std::filesystem::path& file,
+                                               std::string_view bytes) {
+  std::filesystem::path part = file;
+  part += ".part-" + std::to_string(std::random_device{}());
+  std::unique_ptr<std::FILE, FileClose> out(std::fopen(part.string().c_str(), "wb"));
+  if (!out) return writeFailure(file, std::error_code(errno, std::generic_category()));
+  // A short write or a failed close (a full disk shows there) keeps its own reason.
+  const auto lastError = [] { return errno != 0 ? errno : EIO; };
+  int failure = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out.get()) != bytes.size() ||
+      std::fflush(out.get()) != 0) {
+    failure = lastError();
+  }
+  if (std::fclose(out.release()) != 0 && failure == 0) failure = lastError();
+  std::error_code ec;
+  if (failure != 0) {
+    std::filesystem::remove(part, ec);
+    return writeFailure(file, std::error_code(failure, std::generic_category()));
+  }
+  std::filesystem::rename(part, file, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+    return writeFailure(file, ec);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+UpdateServerClient::UpdateServerClient(Ports ports, std::string_view ftpRootUrlStr,
+                                       TransferTimeouts timeouts)
+    : ports_(ports), ftpRootUrlStr_(ftpRootUrlStr), transfers_(ports.executor, timeouts) {
+  while (!ftpRootUrlStr_.empty() && ftpRootUrlStr_.back() == '/')
+    ftpRootUrlStr_.pop_back();
+}
+
+void UpdateServerClient::fetchVariant(int64_t selectedIndex) {
+  downloadNewVerUpdateInfoBy(getUpdateUrlStrBy(0, selectedIndex));
+}
+
+void UpdateServerClient::popUpBtnValueChanged(int64_t selectedIndex) {
+  ports_.diag.systemLog(
+      strprintf("DEBUG: selected item index %ld", static_cast<long>(selectedIndex)));
+  fetchVariant(selectedIndex);
+}
+
+std::string UpdateServerClient::getUpdateUrlStrBy(int64_t /*unused*/, int64_t selectedIndex) {
+  if (selectedIndex < 0 || static_cast<uint64_t>(selectedIndex) >= kFirmwareVariants.size()) {
+    ports_.diag.systemLog("DEBUG: getUpdateUrlStrBy: error");
+    return {};
+  }
+  const std::string downloadURLStr =
+      ftpRootUrlStr_ +
+      std::string(kFirmwareVariants[static_cast<size_t>(selectedIndex)].releasePath);
+  ports_.diag.systemLog(joined({"DEBUG: getUpdateUrlStrBy, downloadURLStr = ", downloadURLStr}));
+  return downloadURLStr;
+}
+
+void UpdateServerClient::downloadNewVerUpdateInfoBy(const std::string& ftpTxtUrlStr) {
+  auto& diag = ports_.diag;
+  diag.systemLog(joined({"DEBUG: downloadNewVerUpdateInfoBy ftpTxtUrlStr = ", ftpTxtUrlStr}));
+  if (downloadBegun_) {
+    // The release being installed is fixed at the click.
+    diag.systemLog("DEBUG: [Download] the firmware download has begun; no new fetch is started");
+    return;
+  }
+  ports_.window.showFetching();
+  std::string url = legacyPercentEscape(ftpTxtUrlStr);
+  diag.systemLog(joined({"DEBUG: downloadNewVerUpdateInfoBy url = ", url}));
+  const uint64_t fetch = ++latestFetch_;
+  transfers_.start(url, [this, fetch, url](TransferOutcome outcome) {
+    return [this, fetch, url, outcome = std::move(outcome)] {
+      readReleaseDescription(fetch, url, outcome);
+    };
+  });
+}
+
+bool UpdateServerClient::updateHasEnded(std::string_view answer) {
+  const uint32_t status = ports_.engine.state().iStatus;
+  if (!isFinalStatus(status)) return false;
+  ports_.diag.systemLog(joined({"DEBUG: [Download] the update has already ended (",
+                                statusName(status), "); ", answer, " is dropped"}));
+  return true;
+}
+
+void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::string& url,
+                                                const TransferOutcome& outcome) {
+  auto& diag = ports_.diag;
+  if (fetch != latestFetch_) {
+    diag.systemLog(joined({"DEBUG: [Download] a newer request has superseded the fetch of ", url,
+                           "; its answer is dropped"}));
+    return;
+  }
+  if (updateHasEnded(joined({"the answer for ", url}))) return;
+  if (!outcome.ok()) {
+    diag.systemLog("DEBUG: [Download] dataTask error");
+    ports_.engine.showErrorAlertWithMessage(*outcome.error);
+    return;
+  }
+
+  std::optional<std::string> ftpUrlTxtDataStr = decodeUtf8(outcome.body);
+  diag.systemLog(joined({"DEBUG: [Download] dataTask data = ", bodyDescription(outcome.body),
+                         ", ftpUrlTxtDataStr = ", orNull(ftpUrlTxtDataStr)}));
+  diag.systemLog(joined({"DEBUG: [Download] 下載根目錄 = ", ftpRootUrlStr_}));
+  diag.systemLog(joined({"DEBUG: [Download] 下載檔案txt連結 = ", url}));
+  diag.systemLog(joined({"DEBUG: [Download] 下載檔案txt連結的內容 = ", orNull(ftpUrlTxtDataStr)}));
+  if (ftpUrlTxtDataStr && hasCommentLines(*ftpUrlTxtDataStr)) {
+    diag.systemLog("DEBUG: [Download] 下載檔案txt 有 // ");
+    ftpUrlTxtDataStr = dropCommentLines(*ftpUrlTxtDataStr);
+    diag.systemLog(joined({"DEBUG: [Download] 去 // 後 = ", *ftpUrlTxtDataStr}));
+  }
+  // No text at all (not UTF-8) has no fields; an empty text has one.
+  const std::vector<std::string> ftpInfoTextAry =
+      ftpUrlTxtDataStr ? splitByComma(*ftpUrlTxtDataStr) : std::vector<std::string>{};
+  if (ftpInfoTextAry.size() < 4) {
+    ports_.engine.showErrorAlertWithMessage("Parse txt file error");
+    return;
+  }
+  recordStep(ftpInfoTextAry);
+}
+
+void UpdateServerClient::recordStep(const std::vector<std::string>& ftpInfoTextAry) {
+  auto& diag = ports_.diag;
+  const RemoteTxtFileModel model(ftpInfoTextAry[0], ftpInfoTextAry[1], ftpInfoTextAry[2],
+                                 ftpInfoTextAry[3]);
+  currentRelease_ = std::make_shared<const RemoteTxtFileViewModel>(model, ftpRootUrlStr_, diag);
+  const auto& release = *currentRelease_;
+  const auto& checkSumStr = release.checkSumStr();
+  if (!checkSumStr || isCheckSumStrTooShort(*checkSumStr)) {
+    diag.systemLog("DEBUG: checkSumStr error");
+    ports_.engine.showErrorAlertWithMessage("checkSumStr error");
+    return;
+  }
+  ports_.engine.releaseAccepted(orNull(release.versionStr()));
+  diag.systemLog(joined({"DEBUG: [Download] pasre:版本 = ", orNull(release.versionStr()),
+                         ", checkSum = ", orNull(checkSumStr),
+                         ", hexFileUrlStr = ", orNull(release.hexFileUrlStr())}));
+  diag.systemLog(joined({"DEBUG: [Download] aHexUrl = ", orNull(release.aHexUrl())}));
+}
+
+void UpdateServerClient::downloadNewVerHexFile() {
+  auto& diag = ports_.diag;
+  diag.systemLog("downloadNewVerHexFile");
+  // A fetch still running when the user clicked must not replace the release being installed or
+  // bring the Ready view back over the update.
+  ++latestFetch_;
+  downloadBegun_ = true;
+  const std::shared_ptr<const RemoteTxtFileViewModel> release = currentRelease_;
+  if (!release || !release->aHexUrl()) {
+    const std::string reason =
+        release ? joined({"The firmware file has no valid address on the update server ",
+                          ftpRootUrlStr_})
+                : std::string("No firmware release has been read from the update server");
+    diag.systemLog(joined({"DEBUG: [Download] ", reason}));
+    ports_.engine.showErrorAlertWithMessage(reason);
+    return;
+  }
+  transfers_.start(*release->aHexUrl(),
+                   [this, release, hexFile = ports_.engine.hexFile()](TransferOutcome outcome) {
+                     std::optional<std::string> writeError;
+                     if (outcome.ok()) writeError = writeFileAtomically(hexFile, outcome.body);
+                     return [this, release, transferError = outcome.error, writeError] {
+                       firmwareDownloaded(*release, transferError, writeError);
+                     };
+                   });
+}
+
+void UpdateServerClient::firmwareDownloaded(const RemoteTxtFileViewModel& release,
+                                            const std::optional<std::string>& transferError,
+                                            const std::optional<std::string>& writeError) {
+  auto& diag = ports_.diag;
+  if (updateHasEnded("the firmware download")) return;
+  if (transferError) {
+    diag.systemLog("DEBUG: dataTaskA error");
+    ports_.engine.showErrorAlertWithMessage(*transferError);
+    return;
+  }
+  if (writeError) {
+    diag.systemLog(joined({"DEBUG: [Download] ", *writeError}));
+    ports_.engine.showErrorAlertWithMessage(*writeError);
+    return;
+  }
+  const uint64_t ftp_checksum_integer = ftpChecksumInteger(release.checkSumStr().value_or(""));
+  diag.systemLog(strprintf("DEBUG: [Download] success, ftp_checksum_integer = %ld",
+                           static_cast<long>(ftp_checksum_integer)));
+  ports_.engine.firmwareStored(ftp_checksum_integer);
+}
+
+}  // namespace trident

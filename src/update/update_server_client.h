@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/executor.h"
+#include "engine/ports.h"
+#include "engine/update_engine.h"
+#include "records/remote_txt_file.h"
+#include "update/curl_transfer.h"
+
+namespace trident {
+
+// The update-server client: asks the server which release is current for the chosen variant, and
+// on "Update" downloads its firmware to the engine's hex file. Transfers run on worker threads;
+// everything else, and every call in, happens on the engine's thread.
+//
+// Only the newest release-description fetch may change the window and currentRelease: an older
+// one that ends later is logged and dropped. The firmware download works from the release that
+// was current at the click: the click supersedes any fetch still running, and no fetch starts
+// after it. Once the update has
+// ended (error, done, board removed) no answer from the server changes anything.
+class UpdateServerClient final : public UpdateServerPort {
+ public:
+  struct Ports {
+    UpdateEngine& engine;  // may be bound before the engine is built; used only from a call in
+    WindowPort& window;
+    Executor& executor;  // the engine's thread
+    Diagnostics& diag;
+  };
+
+  // `ftpRootUrlStr` is the server's base URL, scheme and host; a trailing "/" is dropped, since
+  // the paths bring their own.
+  explicit UpdateServerClient(Ports ports,
+                              std::string_view ftpRootUrlStr = TRIDENT_UPDATE_SERVER_URL,
+                              TransferTimeouts timeouts = {});
+
+  // UpdateServerPort: the engine's first fetch (variant 0) and the click on "Update".
+  void fetchVariant(int64_t selectedIndex) override;
+  void downloadNewVerHexFile() override;
+
+  // The variant pop-up's action.
+  void popUpBtnValueChanged(int64_t selectedIndex);
+  // The release-description URL of a variant; empty (and logged) for an index with no variant.
+  // The first argument is not consulted.
+  std::string getUpdateUrlStrBy(int64_t unused, int64_t selectedIndex);
+  // Starts one fetch of a release description at `ftpTxtUrlStr` and returns at once.
+  void downloadNewVerUpdateInfoBy(const std::string& ftpTxtUrlStr);
+
+  const std::string& ftpRootUrlStr() const { return ftpRootUrlStr_; }
+  // The record of the last release line with four fields, accepted or not; null before.
+  const std::shared_ptr<const RemoteTxtFileViewModel>& currentRelease() const {
+    return currentRelease_;
+  }
+  // A transfer has not yet reported back.
+  bool busy() const { return transfers_.busy(); }
+
+ private:
+  void readReleaseDescription(uint64_t fetch, const std::string& url,
+                              const TransferOutcome& outcome);
+  void recordStep(const std::vector<std::string>& ftpInfoTextAry);
+  void firmwareDownloaded(const RemoteTxtFileViewModel& release,
+                          const std::optional<std::string>& transferError,
+                          const std::optional<std::string>& writeError);
+  bool updateHasEnded(std::string_view answer);
+
+  Ports ports_;
+  std::string ftpRootUrlStr_;
+  std::shared_ptr<const RemoteTxtFileViewModel> currentRelease_;
+  uint64_t latestFetch_ = 0;
+  bool downloadBegun_ = false;
+  TransferRunner transfers_;  // last: its threads end before the rest goes
+};
+
+}  // namespace trident

@@ -1,0 +1,198 @@
+#include "servers.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace trident::testing {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) reset(std::exchange(other.fd_, -1));
+  return *this;
+}
+
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+UniqueFd listenOnLoopback(uint16_t& port) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (fd.get() < 0 || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+      ::listen(fd.get(), 4) != 0 ||
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ADD_FAILURE() << "cannot listen on 127.0.0.1";
+    port = 0;
+    return UniqueFd();
+  }
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe2 failed";
+    return;
+  }
+  out_.reset(fds[0]);
+  UniqueFd writeEnd(fds[1]);
+  std::vector<char*> args;
+  for (const auto& arg : argv)
+    args.push_back(const_cast<char*>(arg.c_str()));
+  args.push_back(nullptr);
+  const pid_t parent = ::getpid();
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // A test that crashes must not leave its server behind.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) ::_exit(127);
+    const int devNull = ::open("/dev/null", O_RDONLY);
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(writeEnd.get(), 1) < 0 ||
+        ::dup2(writeEnd.get(), 2) < 0) {
+      ::_exit(127);
+    }
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  if (pid_ < 0) {
+    ADD_FAILURE() << "cannot start " << argv[0];
+    return;
+  }
+  reader_ = std::thread([this] {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(out_.get(), buffer, sizeof buffer);
+      std::lock_guard lock(mutex_);
+      if (n <= 0) {
+        ended_ = true;
+        changed_.notify_all();
+        return;
+      }
+      output_.append(buffer, static_cast<size_t>(n));
+      changed_.notify_all();
+    }
+  });
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  if (reader_.joinable()) reader_.join();
+}
+
+bool ChildProcess::waitForOutput(const std::function<bool(const std::string&)>& ready,
+                                 Clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_until(lock, deadline, [&] { return ready(output_) || ended_; }) &&
+         ready(output_);
+}
+
+std::string ChildProcess::output() {
+  std::lock_guard lock(mutex_);
+  return output_;
+}
+
+ServerProcess::ServerProcess(const std::vector<std::string>& command, std::string scheme)
+    : process_(command), scheme_(std::move(scheme)) {
+  static const std::regex announced(R"( on 127\.0\.0\.1:(\d+))");
+  int port = 0;
+  const bool up = process_.waitForOutput(
+      [&](const std::string& out) {
+        std::smatch match;
+        if (std::regex_search(out, match, announced)) port = std::stoi(match[1].str());
+        return port != 0;
+      },
+      within(std::chrono::seconds(20)));
+  if (up) port_ = static_cast<uint16_t>(port);
+}
+
+FtpServer::FtpServer(const std::filesystem::path& root)
+    : ServerProcess({"/usr/bin/python3", "-m", "pyftpdlib", "-d", root.string(), "-p", "0", "-i",
+                     "127.0.0.1"},
+                    "ftp") {}
+
+SelfSignedHttpsServer::SelfSignedHttpsServer()
+    : ServerProcess({"/usr/bin/python3", "-c",
+                     "import http.server, ssl, sys\n"
+                     "context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+                     "context.load_cert_chain(sys.argv[1])\n"
+                     "server = http.server.HTTPServer(('127.0.0.1', 0),"
+                     " http.server.SimpleHTTPRequestHandler)\n"
+                     "server.socket = context.wrap_socket(server.socket, server_side=True)\n"
+                     "print('serving on 127.0.0.1:%d' % server.server_address[1], flush=True)\n"
+                     "server.serve_forever()\n",
+                     TRIDENT_FIXTURES_DIR "/update/self-signed-127.0.0.1.pem"},
+                    "https") {}
+
+bool ServerProcess::logged(std::string_view text, Clock::time_point deadline) {
+  return process_.waitForOutput(
+      [&](const std::string& out) { return out.find(text) != std::string::npos; }, deadline);
+}
+
+ScriptedHttpServer::ScriptedHttpServer(std::string reply, bool hold)
+    : reply_(std::move(reply)), listener_(listenOnLoopback(port_)), hold_(hold) {
+  for (auto* pipe : {releasePipe_, stopPipe_}) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) ADD_FAILURE() << "pipe2 failed";
+    pipe[0].reset(fds[0]);
+    pipe[1].reset(fds[1]);
+  }
+  thread_ = std::thread([this] { serve(); });
+}
+
+ScriptedHttpServer::~ScriptedHttpServer() {
+  [[maybe_unused]] const ssize_t n = ::write(stopPipe_[1].get(), "x", 1);
+  thread_.join();
+}
+
+void ScriptedHttpServer::release() {
+  [[maybe_unused]] const ssize_t n = ::write(releasePipe_[1].get(), "x", 1);
+}
+
+bool ScriptedHttpServer::waitReadable(int fd) {
+  pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0].get(), POLLIN, 0}};
+  while (::poll(fds, 2, -1) < 0) {
+  }
+  return (fds[1].revents & POLLIN) == 0;
+}
+
+void ScriptedHttpServer::serve() {
+  if (!waitReadable(listener_.get())) return;
+  UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  std::string request;
+  while (request.find("\r\n\r\n") == std::string::npos) {
+    if (!waitReadable(connection.get())) return;
+    char buffer[1024];
+    const ssize_t n = ::read(connection.get(), buffer, sizeof buffer);
+    if (n <= 0) return;
+    request.append(buffer, static_cast<size_t>(n));
+  }
+  if (hold_ && !waitReadable(releasePipe_[0].get())) return;
+  [[maybe_unused]] const ssize_t n = ::write(connection.get(), reply_.data(), reply_.size());
+  waitReadable(stopPipe_[0].get());
+}
+
+std::string httpOk(std::string_view body) {
+  return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+         std::string(body);
+}
+
+}  // namespace trident::testing
