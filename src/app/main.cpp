@@ -11,11 +11,7 @@
 
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
-#include "engine/update_engine.h"
-#include "hid/hid_link.h"
-#include "qt_executor.h"
-#include "ui/ViewController.h"
-#include "update/update_client.h"
+#include "updater_app.h"
 
 namespace {
 
@@ -57,7 +53,8 @@ int main(int argc, char** argv) {
   QApplication::setDesktopFileName("org.tridentupdater.TridentUpdater");
 
   std::vector<std::string> args;
-  for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
+  for (const QString& arg : QApplication::arguments().mid(1))
+    args.push_back(arg.toStdString());
   DevOptions dev;
   if (auto error = takeDevOptions(args, dev)) {
     std::fprintf(stderr, "trident-updater: %s\n", error->c_str());
@@ -79,18 +76,10 @@ int main(int argc, char** argv) {
 
   LibraryScope libraries(!dev.virtualHidDir);
   ConsoleDiagnostics diag("trident-updater");
-  QtExecutor executor;
-  const std::filesystem::path hexFile = "tmp.hex";
-
-  ViewController window(hexFile);
-  HidLink link(dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend(),
-               executor, diag);
-  UpdateClient client(executor, diag, dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL), hexFile);
-  UpdateEngine engine({link, window, client, diag}, hexFile);
-  client.attach(engine, window);
-
-  window.setHooks({[&] { link.RegisterHID(engine); }, [&] { engine.OnActionButtonClick(); },
-                   [&](int64_t index) { client.popUpBtnValueChanged(index); }});
-  window.show();
+  UpdaterApp::Config config;
+  config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();
+  if (dev.serverUrl) config.serverUrl = *dev.serverUrl;
+  UpdaterApp updater(std::move(config), diag);
+  updater.window().show();
   return QApplication::exec();
 }

@@ -21,10 +21,12 @@ std::optional<std::string> takeDevOptions(std::vector<std::string>& args, DevOpt
     static constexpr std::array<std::string_view, 4> kSchemes = {"ftp://", "ftps://", "http://",
                                                                  "https://"};
     bool known = false;
-    for (auto scheme : kSchemes) known = known || std::string_view(value).starts_with(scheme);
+    for (auto scheme : kSchemes)
+      known = known || std::string_view(value).starts_with(scheme);
     if (!known) return "--server takes an ftp://, ftps://, http:// or https:// URL: " + value;
     // Paths are appended to the base URL as they stand, so a trailing '/' would double it.
-    while (value.size() > 1 && value.back() == '/') value.pop_back();
+    while (value.size() > 1 && value.back() == '/')
+      value.pop_back();
     options.serverUrl = std::move(value);
   }
   args = std::move(rest);

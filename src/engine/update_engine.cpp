@@ -120,6 +120,13 @@ void UpdateEngine::showSetupErrorAlertWithMessage(std::string_view message) {
 }
 
 void UpdateEngine::firmwareStored(uint64_t expectedChecksum) {
+  // A download that ends after the update did (board removed, error) must not bring the
+  // programming view back over the final one.
+  if (isFinalStatus(st_.iStatus)) {
+    ports_.diag.systemLog(strprintf("firmwareStored: the update has already ended (%s)",
+                                    statusName(st_.iStatus).data()));
+    return;
+  }
   st_.ftp_checksum_integer = expectedChecksum;
   ports_.window.setUpUpdateHexUI();
   LoadHexFile();
