@@ -128,3 +128,22 @@ TEST(EndToEnd, AServerWithoutTheReleaseEndsInServerError) {
 
 }  // namespace
 }  // namespace trident
+
+namespace trident {
+namespace {
+
+TEST(EndToEnd, ClosingTheWindowMidUpdateEndsCleanly) {
+  AppRig rig({"--reply-delay-ms", "2"});
+  ASSERT_TRUE(testing::waitUntil([&] { return rig.ready(); }, std::chrono::seconds(20)));
+  rig.app->window().ActionButton()->click();
+  ASSERT_TRUE(
+      testing::waitUntil([&] { return rig.app->engine().state().iStatus == STATUS_PEND_UPDATE; },
+                         std::chrono::seconds(20)));
+  rig.app->window().close();
+  // Tearing the application down joins the HID thread and any transfer; it must not hang.
+  rig.app.reset();
+  SUCCEED();
+}
+
+}  // namespace
+}  // namespace trident
