@@ -11,7 +11,11 @@ void EventLoop::post(std::function<void()> work) {
 }
 
 bool EventLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  return runUntil(done, std::chrono::steady_clock::now() + timeout);
+}
+
+bool EventLoop::runUntil(const std::function<bool()>& done,
+                         std::chrono::steady_clock::time_point deadline) {
   while (!done()) {
     std::function<void()> next;
     {

@@ -17,6 +17,7 @@ class EventLoop final : public Executor {
   void post(std::function<void()> work) override;
   // Runs posted work until `done` holds or `timeout` passes; returns whether `done` held.
   bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  bool runUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);
   // Runs posted work until `done` holds, however long that takes.
   void runUntil(const std::function<bool()>& done);
 

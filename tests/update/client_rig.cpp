@@ -25,26 +25,6 @@ void Served::publish(std::string_view path, std::string_view content) {
   writeFile(file, content);
 }
 
-void TestExecutor::post(std::function<void()> work) {
-  std::lock_guard lock(mutex_);
-  queue_.push_back(std::move(work));
-  posted_.notify_all();
-}
-
-bool TestExecutor::runUntil(const std::function<bool()>& done, Clock::time_point deadline) {
-  while (!done()) {
-    std::function<void()> work;
-    {
-      std::unique_lock lock(mutex_);
-      if (!posted_.wait_until(lock, deadline, [&] { return !queue_.empty(); })) return done();
-      work = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    work();
-  }
-  return true;
-}
-
 ClientRig::ClientRig(std::string_view ftpRootUrlStr, TransferTimeouts timeouts,
                      std::filesystem::path hexFile)
     : sim({}, std::move(hexFile)),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/event_loop.h"
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -15,17 +17,7 @@
 namespace trident::testing {
 
 // The engine's thread, played by the test: posted work queues up until the test runs it.
-class TestExecutor final : public Executor {
- public:
-  void post(std::function<void()> work) override;
-  // Runs posted work until `done` holds; false if the deadline passes first.
-  bool runUntil(const std::function<bool()>& done, Clock::time_point deadline);
-
- private:
-  std::mutex mutex_;
-  std::condition_variable posted_;
-  std::deque<std::function<void()>> queue_;
-};
+using TestExecutor = EventLoop;
 
 // A directory served by pyftpdlib; files are put under it by the path the server shows them at.
 class Served {
