@@ -8,6 +8,7 @@
 
 #include "engine/engine_rig.h"
 #include "engine/update_engine.h"
+#include "common/event_loop.h"
 #include "hid/hid_link.h"
 #include "support/process.h"
 
@@ -27,8 +28,7 @@ struct VirtualRig {
     std::vector<std::string> argv = {testing::builtProgram("tools/board-sim/trident-board-sim"),
                                      "--virtual-hid", dir.path().string()};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    auto child = std::make_unique<ChildProcess>(argv, (dir / "sim.log").string());
-    return child;
+    return std::make_unique<ChildProcess>(argv);
   }
   bool run(const std::function<bool()>& done) { return executor.runUntil(done, 20s); }
   uint32_t status() const { return engine.state().iStatus; }

@@ -4,35 +4,69 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
-
-#include "common/event_loop.h"
 
 namespace trident::testing {
 
-// A child process, killed and reaped when the object goes away.
+using Clock = std::chrono::steady_clock;
+inline Clock::time_point within(std::chrono::milliseconds limit) {
+  return Clock::now() + limit;
+}
+
+// A file descriptor, closed at the end of its scope.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  int get() const { return fd_; }
+  void reset(int fd = -1);
+
+ private:
+  int fd_;
+};
+
+// A child process whose standard output and error are collected as it runs. Ended with SIGTERM
+// and reaped at the end of its scope.
 class ChildProcess {
  public:
-  // Starts `argv[0]` with the arguments; standard error goes to `stderrFile` when given.
-  explicit ChildProcess(std::vector<std::string> argv, const std::string& stderrFile = "");
+  explicit ChildProcess(const std::vector<std::string>& argv);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Waits for the exit; returns the exit status, or -1 when it did not end within `timeout`.
-  int wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
-  bool running();
+  // Waits until the output so far satisfies `ready`; false if the deadline or the process's end
+  // comes first.
+  bool waitForOutput(const std::function<bool(const std::string&)>& ready,
+                     Clock::time_point deadline);
+  std::string output();
+  // Waits for the process to end; its exit status (128 + signal when killed), or -1 when it had
+  // not ended by the deadline.
+  int wait(Clock::time_point deadline);
+  int wait(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    return wait(Clock::now() + limit);
+  }
+  // Sends `signal` to the process.
+  void signal(int signal);
 
  private:
   pid_t pid_ = -1;
   int status_ = -1;
+  UniqueFd out_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string output_;
+  bool ended_ = false;
+  std::thread reader_;
 };
 
-// Polls `done` until it holds or `timeout` passes, for conditions outside any executor.
+// Polls `done` until it holds or `timeout` passes, for conditions outside any event loop.
 bool waitFor(const std::function<bool()>& done,
              std::chrono::milliseconds timeout = std::chrono::seconds(20));
 

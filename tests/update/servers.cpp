@@ -16,16 +16,6 @@
 
 namespace trident::testing {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) reset(std::exchange(other.fd_, -1));
-  return *this;
-}
-
-void UniqueFd::reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 UniqueFd listenOnLoopback(uint16_t& port) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
@@ -41,73 +31,6 @@ UniqueFd listenOnLoopback(uint16_t& port) {
   }
   port = ntohs(address.sin_port);
   return fd;
-}
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe2 failed";
-    return;
-  }
-  out_.reset(fds[0]);
-  UniqueFd writeEnd(fds[1]);
-  std::vector<char*> args;
-  for (const auto& arg : argv)
-    args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  const pid_t parent = ::getpid();
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    // A test that crashes must not leave its server behind.
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) ::_exit(127);
-    const int devNull = ::open("/dev/null", O_RDONLY);
-    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(writeEnd.get(), 1) < 0 ||
-        ::dup2(writeEnd.get(), 2) < 0) {
-      ::_exit(127);
-    }
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  if (pid_ < 0) {
-    ADD_FAILURE() << "cannot start " << argv[0];
-    return;
-  }
-  reader_ = std::thread([this] {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(out_.get(), buffer, sizeof buffer);
-      std::lock_guard lock(mutex_);
-      if (n <= 0) {
-        ended_ = true;
-        changed_.notify_all();
-        return;
-      }
-      output_.append(buffer, static_cast<size_t>(n));
-      changed_.notify_all();
-    }
-  });
-}
-
-ChildProcess::~ChildProcess() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-  if (reader_.joinable()) reader_.join();
-}
-
-bool ChildProcess::waitForOutput(const std::function<bool(const std::string&)>& ready,
-                                 Clock::time_point deadline) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_until(lock, deadline, [&] { return ready(output_) || ended_; }) &&
-         ready(output_);
-}
-
-std::string ChildProcess::output() {
-  std::lock_guard lock(mutex_);
-  return output_;
 }
 
 ServerProcess::ServerProcess(const std::vector<std::string>& command, std::string scheme)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/process.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,52 +18,8 @@
 
 namespace trident::testing {
 
-using Clock = std::chrono::steady_clock;
-inline Clock::time_point within(std::chrono::milliseconds limit) {
-  return Clock::now() + limit;
-}
-
-// A file descriptor, closed at the end of its scope.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  int get() const { return fd_; }
-  void reset(int fd = -1);
-
- private:
-  int fd_;
-};
-
 // A listening TCP socket on 127.0.0.1 with a port the system picked.
 UniqueFd listenOnLoopback(uint16_t& port);
-
-// A child process whose standard output and error are collected as it runs. Ended with SIGTERM
-// and reaped at the end of its scope.
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::vector<std::string>& argv);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  // Waits until the output so far satisfies `ready`; false if the deadline or the process's end
-  // comes first.
-  bool waitForOutput(const std::function<bool(const std::string&)>& ready,
-                     Clock::time_point deadline);
-  std::string output();
-
- private:
-  pid_t pid_ = -1;
-  UniqueFd out_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string output_;
-  bool ended_ = false;
-  std::thread reader_;
-};
 
 // A server program on an ephemeral loopback port that announces "... on 127.0.0.1:PORT" in its
 // output, as pyftpdlib does.
