@@ -1,0 +1,115 @@
+#include "cli/flash_options.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "records/checksum_text.h"
+
+namespace trident {
+
+const char* const kFlashUsage =
+    "usage: trident-flash [--variant tournament|standard] [--hex FILE --checksum TEXT]\n"
+    "                     [--server URL] [--virtual-hid DIR] [--wait SECONDS]\n"
+    "                     [--reply-timeout SECONDS] [--loop] [--quiet] [--help] [--version]\n"
+    "\n"
+    "Waits for a Trident board in bootloader mode (hold its button while plugging it in), puts\n"
+    "the latest firmware of the chosen variant on it, and prints the board's verdict.\n"
+    "\n"
+    "  --variant NAME          tournament (default: \"Tournament(No Turbo & Remap)\") or standard\n"
+    "  --hex FILE              program this Intel HEX file instead of the server's firmware\n"
+    "  --checksum TEXT         the file's checksum as a release line writes it, e.g. 0x1234\n"
+    "  --wait SECONDS          give up when no bootloader appears within SECONDS (default: wait)\n"
+    "  --reply-timeout SECONDS fail when the board stops answering for SECONDS (default: 5)\n"
+    "  --loop                  update one board after another until interrupted\n"
+    "  --quiet                 leave the protocol trace and the log out\n"
+    "  --help, --version\n"
+    "\n"
+    "Developer options:\n"
+    "%s"
+    "\n"
+    "Exit status: 0 updated; 1 the board's checksum differs; 2 server, release or firmware file\n"
+    "error; 3 the board was removed; 4 time-out; 64 bad usage; 130 interrupted.\n";
+
+namespace {
+
+std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0 || seconds > 1e6) {
+    return std::nullopt;
+  }
+  return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+}
+
+bool isHex(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+}  // namespace
+
+ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
+  ParsedFlashOptions parsed;
+  FlashOptions& o = parsed.options;
+  std::vector<std::string> args = argsIn;
+  if (auto error = takeDevOptions(args, o.dev)) {
+    parsed.error = *error;
+    return parsed;
+  }
+  auto fail = [&](std::string message) {
+    parsed.error = std::move(message);
+    return parsed;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
+    } else if (arg == "--loop") {
+      o.loop = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+      o.quiet = true;
+    } else if (!hasValue && (arg == "--variant" || arg == "--hex" || arg == "--checksum" ||
+                             arg == "--wait" || arg == "--reply-timeout")) {
+      return fail(arg + " needs a value");
+    } else if (arg == "--variant") {
+      const std::string& name = args[++i];
+      if (name == "tournament") {
+        o.variant = 0;
+      } else if (name == "standard") {
+        o.variant = 1;
+      } else {
+        return fail("--variant takes tournament or standard, not " + name);
+      }
+    } else if (arg == "--hex") {
+      o.hexFile = args[++i];
+    } else if (arg == "--checksum") {
+      o.checksum = args[++i];
+    } else if (arg == "--wait" || arg == "--reply-timeout") {
+      const auto value = parseSeconds(args[++i]);
+      if (!value || (arg == "--reply-timeout" && value->count() == 0)) {
+        return fail(arg + " takes a number of seconds, not " + args[i]);
+      }
+      (arg == "--wait" ? o.wait : o.replyTimeout) = *value;
+    } else {
+      return fail("unknown option " + arg);
+    }
+  }
+  if (o.help || o.version) return parsed;
+  if (o.hexFile.has_value() != o.checksum.has_value()) {
+    return fail("--hex and --checksum go together");
+  }
+  // A release line's checksum is 0x and the board's four hex digits; the window takes anything
+  // longer than five characters, but a mistyped digit here would only show after programming.
+  if (o.checksum &&
+      (isCheckSumStrTooShort(*o.checksum) || o.checksum->size() != 6 ||
+       !isHex((*o.checksum)[2]) || !isHex((*o.checksum)[3]) || !isHex((*o.checksum)[4]) ||
+       !isHex((*o.checksum)[5]))) {
+    return fail("--checksum takes the board's checksum as 0x and four hex digits (e.g. 0x1234), "
+                "not " + *o.checksum);
+  }
+  return parsed;
+}
+
+}  // namespace trident

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/dev_options.h"
+
+namespace trident {
+
+struct FlashOptions {
+  int64_t variant = 0;                    // index in the pop-up's order: tournament 0, standard 1
+  std::optional<std::string> hexFile;     // --hex: program a local file instead
+  std::optional<std::string> checksum;    // --checksum: its checksum text, as a release line has it
+  DevOptions dev;
+  std::optional<std::chrono::milliseconds> wait;  // bound on the wait for a bootloader
+  std::chrono::milliseconds replyTimeout{5000};
+  bool loop = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// The command line, or a one-line reason it cannot be used.
+struct ParsedFlashOptions {
+  FlashOptions options;
+  std::optional<std::string> error;
+};
+
+ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& args);
+
+extern const char* const kFlashUsage;
+
+}  // namespace trident

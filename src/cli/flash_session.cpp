@@ -1,0 +1,190 @@
+#include "cli/flash_session.h"
+
+#include <algorithm>
+
+#include "update/release_text.h"
+
+namespace trident {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The work the board has to acknowledge: while in one of these, silence is a fault.
+bool awaitingBoard(uint32_t status) {
+  return status == STATUS_PRE_UPDATE || status == STATUS_PEND_UPDATE ||
+         status == STATUS_WAIT_CHECKSUM;
+}
+
+std::string clockText(double seconds) {
+  const auto s = static_cast<long>(std::max(seconds, 0.0) + 0.5);
+  return strprintf("%ld:%02ld", s / 60, s % 60);
+}
+
+}  // namespace
+
+// ---- console window -------------------------------------------------------------------------------
+
+ConsoleWindow::ConsoleWindow(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+
+void ConsoleWindow::say(const std::string& line) {
+  if (barDrawn_) std::fputc('\n', out_);
+  barDrawn_ = false;
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void ConsoleWindow::showFetching() { say("Asking the update server for the latest release..."); }
+
+void ConsoleWindow::showReady(std::string_view versionStr) {
+  version_ = std::string(versionStr);
+  say("The lastest version: " + version_);
+  ready_ = true;
+}
+
+void ConsoleWindow::showDownloading() { say("Downloading the firmware..."); }
+
+void ConsoleWindow::setUpUpdateHexUI() {
+  say("DO NOT Remove the Controller");
+  programmingStarted_ = Clock::now();
+  lastPlainStep_ = -1;
+}
+
+void ConsoleWindow::showProgressPicture(int) { drawProgress(); }
+
+void ConsoleWindow::drawProgress() {
+  if (!engine_) return;
+  const auto& st = engine_->state();
+  const double total = std::max<uint32_t>(st.acodeTotal, 1);
+  const double sent = st.acodeTotal - st.acodeLength;
+  const double share = std::clamp(sent / total, 0.0, 1.0);
+  const double elapsed = std::chrono::duration<double>(Clock::now() - programmingStarted_).count();
+  const double left = share > 0 ? elapsed * (1 - share) / share : 0;
+  const int percent = static_cast<int>(share * 100);
+  const std::string figures =
+      strprintf("%3d%%  %.0f/%u bytes  %s left", percent, sent, st.acodeTotal,
+                clockText(left).c_str());
+  if (terminal_) {
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(share * kWidth);
+    std::fprintf(out_, "\r[%s%s] %s", std::string(static_cast<size_t>(filled), '#').c_str(),
+                 std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), figures.c_str());
+    barDrawn_ = true;
+    std::fflush(out_);
+  } else if (percent / 10 != lastPlainStep_) {
+    lastPlainStep_ = percent / 10;
+    std::fprintf(out_, "progress %s\n", figures.c_str());
+    std::fflush(out_);
+  }
+}
+
+void ConsoleWindow::showUpdateResult(bool success) {
+  drawProgress();
+  end(success ? FlashOutcome::Updated : FlashOutcome::ChecksumDiffers);
+}
+
+void ConsoleWindow::showDeviceRemoved() { end(FlashOutcome::Removed); }
+
+void ConsoleWindow::alertA(std::string_view message) {
+  alert_ = std::string(message);
+  say("trident-flash: " + alert_);
+}
+
+void ConsoleWindow::end(FlashOutcome outcome) {
+  if (!outcome_) outcome_ = outcome;
+}
+
+std::string ConsoleWindow::verdict() const {
+  return outcome_ == FlashOutcome::Updated ? "Firmware successfully updated."
+                                           : "The Setup didn't finish and will restart.";
+}
+
+// ---- session --------------------------------------------------------------------------------------
+
+FlashSession::FlashSession(const FlashOptions& options, EventLoop& loop, Diagnostics& diag,
+                           const std::filesystem::path& workDir, ConsoleWindow& window)
+    : options_(options),
+      loop_(loop),
+      window_(window),
+      link_(options.dev.virtualHidDir ? makeVirtualBackend(*options.dev.virtualHidDir)
+                                      : makeHidapiBackend(),
+            loop, diag),
+      client_({engine_, window_, loop, diag},
+              options.dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL)),
+      engine_({link_, window_, *this, diag},
+              options.hexFile ? std::filesystem::path(*options.hexFile) : workDir / "tmp.hex") {
+  window_.watch(engine_);
+}
+
+void FlashSession::fetchVariant(int64_t) {
+  if (!options_.hexFile) {
+    client_.fetchVariant(options_.variant);
+    return;
+  }
+  // A local file stands in for the release: its name is the version shown.
+  loop_.post([this] {
+    engine_.releaseAccepted(std::filesystem::path(*options_.hexFile).filename().string());
+  });
+}
+
+void FlashSession::downloadNewVerHexFile() {
+  if (!options_.hexFile) {
+    client_.downloadNewVerHexFile();
+    return;
+  }
+  loop_.post([this] { engine_.firmwareStored(ftpChecksumInteger(*options_.checksum)); });
+}
+
+FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
+  link_.RegisterHID(engine_);
+  const auto started = Clock::now();
+  auto lastProgress = Clock::now();
+  uint32_t lastStatus = engine_.state().iStatus;
+  uint32_t lastPackNo = engine_.state().packNo;
+  size_t waitingSaid = 0;
+
+  for (;;) {
+    loop_.runUntil([&] { return interrupted.load() || window_.outcome().has_value(); },
+                   std::chrono::milliseconds(50));
+    if (interrupted) return FlashOutcome::Interrupted;
+    if (window_.outcome()) return *window_.outcome();
+    if (window_.takeReady()) engine_.OnActionButtonClick();
+
+    const auto now = Clock::now();
+    const auto& st = engine_.state();
+    if (!link_.deviceAttached()) {
+      if (waitingSaid++ == 0) {
+        window_.say("Waiting for the board: hold its button while plugging it in...");
+      }
+      if (options_.wait && now - started > *options_.wait) {
+        window_.say("trident-flash: no bootloader appeared in time");
+        return FlashOutcome::TimedOut;
+      }
+      continue;
+    }
+    // The window waits for ever for a board that stops answering; a script should not.
+    if (st.iStatus != lastStatus || st.packNo != lastPackNo) {
+      lastStatus = st.iStatus;
+      lastPackNo = st.packNo;
+      lastProgress = now;
+    } else if (awaitingBoard(st.iStatus) && now - lastProgress > options_.replyTimeout) {
+      window_.say(strprintf("trident-flash: the board stopped answering (no reply to frame %u)",
+                            st.packNo - 2));
+      return FlashOutcome::TimedOut;
+    }
+  }
+}
+
+bool FlashSession::waitForRemoval(const std::atomic<bool>& interrupted) {
+  bool asked = false;
+  for (;;) {
+    loop_.runUntil([&] { return interrupted.load() || !link_.hidDevice(); },
+                   std::chrono::milliseconds(200));
+    if (interrupted) return false;
+    if (!link_.hidDevice()) return true;
+    if (!asked) window_.say("Unplug the board to go on with the next one.");
+    asked = true;
+  }
+}
+
+}  // namespace trident

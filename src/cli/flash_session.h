@@ -1,0 +1,96 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "cli/flash_options.h"
+#include "common/event_loop.h"
+#include "engine/update_engine.h"
+#include "hid/hid_link.h"
+#include "update/update_server_client.h"
+
+namespace trident {
+
+// How one board's update ended; the values are the tool's exit statuses.
+enum class FlashOutcome : int {
+  Updated = 0,
+  ChecksumDiffers = 1,
+  FileError = 2,  // server, release description or firmware file
+  Removed = 3,
+  TimedOut = 4,
+  Interrupted = 130,
+};
+
+// The window's part on a console: status lines and a progress bar on standard error, the outcome
+// kept for the exit status.
+class ConsoleWindow final : public WindowPort {
+ public:
+  ConsoleWindow(std::FILE* out, bool terminal);
+  void watch(const UpdateEngine& engine) { engine_ = &engine; }
+
+  void fillVariantPopUp(const std::vector<std::string>&) override {}
+  void showFetching() override;
+  void showReady(std::string_view versionStr) override;
+  void showDownloading() override;
+  void setUpUpdateHexUI() override;
+  void showProgressPicture(int index) override;
+  void showUpdateResult(bool success) override;
+  void showDeviceRemoved() override;
+  void showServerError() override { end(FlashOutcome::FileError); }
+  void adjustToErrorUI() override { end(FlashOutcome::FileError); }
+  void alertA(std::string_view message) override;
+  void terminate() override {}
+
+  void say(const std::string& line);
+  // The release is shown: the tool clicks "Update" on the user's behalf.
+  bool takeReady() { return std::exchange(ready_, false); }
+  const std::optional<FlashOutcome>& outcome() const { return outcome_; }
+  void end(FlashOutcome outcome);
+  const std::string& version() const { return version_; }
+  std::string verdict() const;
+
+ private:
+  void drawProgress();
+
+  std::FILE* out_;
+  bool terminal_;
+  const UpdateEngine* engine_ = nullptr;
+  bool ready_ = false;
+  std::string version_;
+  std::optional<FlashOutcome> outcome_;
+  std::string alert_;
+  std::chrono::steady_clock::time_point programmingStarted_;
+  int lastPlainStep_ = -1;
+  bool barDrawn_ = false;
+};
+
+// One board's update, from waiting for its bootloader to its verdict.
+class FlashSession final : public UpdateServerPort {
+ public:
+  FlashSession(const FlashOptions& options, EventLoop& loop, Diagnostics& diag,
+               const std::filesystem::path& workDir, ConsoleWindow& window);
+
+  FlashOutcome run(const std::atomic<bool>& interrupted);
+  // After the outcome: waits until the board has gone, so that the next session does not take it
+  // again. False when interrupted first.
+  bool waitForRemoval(const std::atomic<bool>& interrupted);
+
+  // UpdateServerPort, in front of the client: the chosen variant, or the local file.
+  void fetchVariant(int64_t selectedIndex) override;
+  void downloadNewVerHexFile() override;
+
+ private:
+  const FlashOptions& options_;
+  EventLoop& loop_;
+  ConsoleWindow& window_;
+  HidLink link_;
+  UpdateServerClient client_;
+  UpdateEngine engine_;
+};
+
+}  // namespace trident

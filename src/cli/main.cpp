@@ -1,0 +1,133 @@
+// trident-flash: the window's update, from the command line.
+#include <curl/curl.h>
+#include <hidapi.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/flash_options.h"
+#include "cli/flash_session.h"
+#include "common/diagnostics.h"
+#include "common/event_loop.h"
+
+namespace {
+
+using namespace trident;
+
+std::atomic<bool> interrupted{false};
+
+// Process-wide set-up of the two C libraries, undone when main() returns.
+class LibraryScope {
+ public:
+  explicit LibraryScope(bool useHidapi) : hidapi_(useHidapi) {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    if (hidapi_) hid_init();
+  }
+  ~LibraryScope() {
+    if (hidapi_) hid_exit();
+    curl_global_cleanup();
+  }
+  LibraryScope(const LibraryScope&) = delete;
+  LibraryScope& operator=(const LibraryScope&) = delete;
+
+ private:
+  bool hidapi_;
+};
+
+// Where a downloaded firmware file is kept: a private folder, gone when the tool ends.
+class WorkDir {
+ public:
+  WorkDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "trident-flash.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~WorkDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+int usageError(const std::string& message) {
+  std::fprintf(stderr, "trident-flash: %s (see trident-flash --help)\n", message.c_str());
+  return 64;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto parsed = parseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.error) return usageError(*parsed.error);
+  const FlashOptions& options = parsed.options;
+  if (options.help) {
+    std::printf(kFlashUsage, kDevOptionsHelp.data());
+    return 0;
+  }
+  if (options.version) {
+    std::printf("trident-flash %s\n", TRIDENT_VERSION);
+    return 0;
+  }
+  if (options.hexFile && !std::ifstream(*options.hexFile)) {
+    std::fprintf(stderr, "trident-flash: cannot read %s\n", options.hexFile->c_str());
+    return static_cast<int>(FlashOutcome::FileError);
+  }
+
+  std::signal(SIGINT, [](int) { interrupted = true; });
+  std::signal(SIGTERM, [](int) { interrupted = true; });
+
+  LibraryScope libraries(!options.dev.virtualHidDir);
+  std::unique_ptr<Diagnostics> diag;
+  if (options.quiet) {
+    diag = std::make_unique<NullDiagnostics>();
+  } else {
+    diag = std::make_unique<ConsoleDiagnostics>("trident-flash");
+  }
+  WorkDir work;
+  if (work.path().empty()) {
+    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s\n",
+                 std::filesystem::temp_directory_path().c_str());
+    return static_cast<int>(FlashOutcome::FileError);
+  }
+  EventLoop loop;
+
+  int worst = 0;
+  for (int board = 1;; ++board) {
+    ConsoleWindow window(stderr, ::isatty(2) == 1);
+    FlashSession session(options, loop, *diag, work.path(), window);
+    const auto started = std::chrono::steady_clock::now();
+    const FlashOutcome outcome = session.run(interrupted);
+    if (outcome == FlashOutcome::Interrupted) {
+      window.say("trident-flash: interrupted");
+      return 130;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (!options.loop) {
+      window.say(window.verdict());
+      return static_cast<int>(outcome);
+    }
+    if (outcome == FlashOutcome::TimedOut && !window.version().size() && options.wait) {
+      return worst;  // no further board came within --wait
+    }
+    window.say(strprintf("board %d: %s (%s, %.1f s, exit status %d)", board,
+                         window.verdict().c_str(),
+                         window.version().empty() ? "no release" : window.version().c_str(),
+                         seconds, static_cast<int>(outcome)));
+    if (outcome != FlashOutcome::Updated) worst = static_cast<int>(outcome);
+    if (!session.waitForRemoval(interrupted)) return 130;
+  }
+}
