@@ -29,6 +29,7 @@ test: build
 
 bench: build
 	$(BUILD_DIR)/bench/trident_engine_bench
+	bench/flash-largest-update $(BUILD_DIR)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

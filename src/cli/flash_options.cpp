@@ -91,7 +91,11 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
       if (!value || (arg == "--reply-timeout" && value->count() == 0)) {
         return fail(arg + " takes a number of seconds, not " + args[i]);
       }
-      (arg == "--wait" ? o.wait : o.replyTimeout) = *value;
+      if (arg == "--wait") {
+        o.wait = *value;
+      } else {
+        o.replyTimeout = *value;
+      }
     } else {
       return fail("unknown option " + arg);
     }
@@ -103,11 +107,12 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
   // A release line's checksum is 0x and the board's four hex digits; the window takes anything
   // longer than five characters, but a mistyped digit here would only show after programming.
   if (o.checksum &&
-      (isCheckSumStrTooShort(*o.checksum) || o.checksum->size() != 6 ||
-       !isHex((*o.checksum)[2]) || !isHex((*o.checksum)[3]) || !isHex((*o.checksum)[4]) ||
-       !isHex((*o.checksum)[5]))) {
-    return fail("--checksum takes the board's checksum as 0x and four hex digits (e.g. 0x1234), "
-                "not " + *o.checksum);
+      (isCheckSumStrTooShort(*o.checksum) || o.checksum->size() != 6 || !isHex((*o.checksum)[2]) ||
+       !isHex((*o.checksum)[3]) || !isHex((*o.checksum)[4]) || !isHex((*o.checksum)[5]))) {
+    return fail(
+        "--checksum takes the board's checksum as 0x and four hex digits (e.g. 0x1234), "
+        "not " +
+        *o.checksum);
   }
   return parsed;
 }

@@ -11,9 +11,9 @@
 namespace trident {
 
 struct FlashOptions {
-  int64_t variant = 0;                    // index in the pop-up's order: tournament 0, standard 1
-  std::optional<std::string> hexFile;     // --hex: program a local file instead
-  std::optional<std::string> checksum;    // --checksum: its checksum text, as a release line has it
+  int64_t variant = 0;                  // index in the pop-up's order: tournament 0, standard 1
+  std::optional<std::string> hexFile;   // --hex: program a local file instead
+  std::optional<std::string> checksum;  // --checksum: its checksum text, as a release line has it
   DevOptions dev;
   std::optional<std::chrono::milliseconds> wait;  // bound on the wait for a bootloader
   std::chrono::milliseconds replyTimeout{5000};

@@ -23,7 +23,8 @@ std::string clockText(double seconds) {
 
 }  // namespace
 
-// ---- console window -------------------------------------------------------------------------------
+// ---- console window
+// -------------------------------------------------------------------------------
 
 ConsoleWindow::ConsoleWindow(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
 
@@ -34,7 +35,9 @@ void ConsoleWindow::say(const std::string& line) {
   std::fflush(out_);
 }
 
-void ConsoleWindow::showFetching() { say("Asking the update server for the latest release..."); }
+void ConsoleWindow::showFetching() {
+  say("Asking the update server for the latest release...");
+}
 
 void ConsoleWindow::showReady(std::string_view versionStr) {
   version_ = std::string(versionStr);
@@ -42,7 +45,9 @@ void ConsoleWindow::showReady(std::string_view versionStr) {
   ready_ = true;
 }
 
-void ConsoleWindow::showDownloading() { say("Downloading the firmware..."); }
+void ConsoleWindow::showDownloading() {
+  say("Downloading the firmware...");
+}
 
 void ConsoleWindow::setUpUpdateHexUI() {
   say("DO NOT Remove the Controller");
@@ -50,7 +55,9 @@ void ConsoleWindow::setUpUpdateHexUI() {
   lastPlainStep_ = -1;
 }
 
-void ConsoleWindow::showProgressPicture(int) { drawProgress(); }
+void ConsoleWindow::showProgressPicture(int) {
+  drawProgress();
+}
 
 void ConsoleWindow::drawProgress() {
   if (!engine_) return;
@@ -61,9 +68,8 @@ void ConsoleWindow::drawProgress() {
   const double elapsed = std::chrono::duration<double>(Clock::now() - programmingStarted_).count();
   const double left = share > 0 ? elapsed * (1 - share) / share : 0;
   const int percent = static_cast<int>(share * 100);
-  const std::string figures =
-      strprintf("%3d%%  %.0f/%u bytes  %s left", percent, sent, st.acodeTotal,
-                clockText(left).c_str());
+  const std::string figures = strprintf("%3d%%  %.0f/%u bytes  %s left", percent, sent,
+                                        st.acodeTotal, clockText(left).c_str());
   if (terminal_) {
     constexpr int kWidth = 30;
     const int filled = static_cast<int>(share * kWidth);
@@ -83,7 +89,9 @@ void ConsoleWindow::showUpdateResult(bool success) {
   end(success ? FlashOutcome::Updated : FlashOutcome::ChecksumDiffers);
 }
 
-void ConsoleWindow::showDeviceRemoved() { end(FlashOutcome::Removed); }
+void ConsoleWindow::showDeviceRemoved() {
+  end(FlashOutcome::Removed);
+}
 
 void ConsoleWindow::alertA(std::string_view message) {
   alert_ = std::string(message);
@@ -99,7 +107,8 @@ std::string ConsoleWindow::verdict() const {
                                            : "The Setup didn't finish and will restart.";
 }
 
-// ---- session --------------------------------------------------------------------------------------
+// ---- session
+// --------------------------------------------------------------------------------------
 
 FlashSession::FlashSession(const FlashOptions& options, EventLoop& loop, Diagnostics& diag,
                            const std::filesystem::path& workDir, ConsoleWindow& window)

@@ -183,9 +183,10 @@ void HidIoThread::run() {
     const int ready = ::poll(fds, connection_ ? 2 : 1, waitMs);
     if (ready <= 0) continue;
     if (fds[0].revents & POLLIN) {
-      char drain[64];
-      while (::read(wakeRead_, drain, sizeof drain) > 0) {
-      }
+      // One read empties the pipe: every wake-up is a single byte and far fewer than 256 queue
+      // up between two turns of this loop.
+      char drain[256];
+      [[maybe_unused]] const ssize_t drained = ::read(wakeRead_, drain, sizeof drain);
     }
     if (connection_ && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) serviceOpenDevice(0);
   }

@@ -180,10 +180,12 @@ int serve(const Options& o) {
 
   BoardSimulator board(o.faults);
   uint8_t report[128];
+  // Reads wake up now and then to notice an interrupt; a frame is answered as soon as it comes.
+  const timeval tick{0, 200 * 1000};
+  ::setsockopt(host.get(), SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
   while (!interrupted) {
-    pollfd p{host.get(), POLLIN, 0};
-    if (::poll(&p, 1, 200) <= 0) continue;
     const ssize_t got = ::recv(host.get(), report, sizeof report, 0);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
     if (got <= 0) break;  // the host let go
     const auto response = board.receive(report, static_cast<size_t>(got));
     if (o.replyDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(o.replyDelayMs));
