@@ -10,10 +10,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The work the board has to acknowledge: while in one of these, silence is a fault.
+// The taken board owes an answer in these: to the sync sent when it was taken, or to an update
+// frame. While in one of them, silence is a fault.
 bool awaitingBoard(uint32_t status) {
-  return status == STATUS_PRE_UPDATE || status == STATUS_PEND_UPDATE ||
-         status == STATUS_WAIT_CHECKSUM;
+  return status == STATUS_WAIT_GET_DUNNO_DEVICE_FWVER || status == STATUS_PRE_UPDATE ||
+         status == STATUS_PEND_UPDATE || status == STATUS_WAIT_CHECKSUM;
 }
 
 std::string clockText(double seconds) {

@@ -20,7 +20,8 @@ using testing::waitUntil;
 
 struct AppRig {
   explicit AppRig(std::vector<std::string> boardOptions = {},
-                  std::filesystem::path root = TRIDENT_SOURCE_DIR "/update-server")
+                  std::filesystem::path root = TRIDENT_SOURCE_DIR "/update-server",
+                  std::filesystem::path hexFile = {})
       : server(root) {
     std::filesystem::create_directories(dir / "hid");
     std::vector<std::string> argv = {TRIDENT_BINARY_DIR "/tools/board-sim/trident-board-sim",
@@ -31,7 +32,7 @@ struct AppRig {
     UpdaterApp::Config config;
     config.hid = makeVirtualBackend((dir / "hid").string());
     config.serverUrl = server.url();
-    config.hexFile = dir / "tmp.hex";
+    config.hexFile = hexFile.empty() ? dir / "tmp.hex" : hexFile;
     app = std::make_unique<UpdaterApp>(std::move(config), diag);
     app->window().setAlertPresenter([this](ViewController&, const QString& message) {
       alerts.push_back(message.toStdString());
@@ -131,6 +132,20 @@ TEST(EndToEnd, AServerWithoutTheReleaseEndsInServerError) {
 
 namespace trident {
 namespace {
+
+TEST(EndToEnd, AFirmwareFileThatCannotBeWrittenEndsInServerError) {
+  testing::TempDir place;
+  testing::writeFile(place / "not-a-folder", std::string("x"));
+  AppRig rig({}, TRIDENT_SOURCE_DIR "/update-server", place / "not-a-folder" / "tmp.hex");
+  ASSERT_TRUE(testing::waitUntil([&] { return rig.ready(); }, std::chrono::seconds(20)));
+  rig.app->window().ActionButton()->click();
+  ASSERT_TRUE(testing::waitUntil([&] { return !rig.alerts.empty(); }, std::chrono::seconds(20)));
+  EXPECT_EQ(rig.alerts.front().rfind("Cannot write the firmware file ", 0), 0u)
+      << rig.alerts.front();
+  EXPECT_EQ(rig.hint(), "Something wrong , Can't Download File From FTP");
+  EXPECT_EQ(rig.app->engine().state().iStatus, STATUS_ERROR);
+  EXPECT_EQ(rig.app->window().ActionButton()->text(), "Close");
+}
 
 TEST(EndToEnd, ClosingTheWindowMidUpdateEndsCleanly) {
   AppRig rig({"--reply-delay-ms", "2"});

@@ -5,81 +5,19 @@
 #include <csignal>
 #include <numeric>
 
-#include "engine/hex_loader.h"
-#include "support/process.h"
-#include "support/test_support.h"
-#include "update/servers.h"
+#include "flash_rig.h"
 
 namespace trident {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::checksumText;
 using testing::ChildProcess;
+using testing::Flash;
+using testing::hexData;
+using testing::kStandardHex;
+using testing::kTournamentHex;
 using testing::within;
-
-const std::string kDemo = TRIDENT_SOURCE_DIR "/update-server";
-const std::string kTournamentHex =
-    kDemo + "/varnehex/VARNE_TRIDENT_Fighting_Board/TE/TRIDENT_TE_V2.1.0.hex";
-const std::string kStandardHex =
-    kDemo + "/varnehex/VARNE_TRIDENT_Fighting_Board/TRIDENT_V2.1.0.hex";
-
-std::vector<uint8_t> hexData(const std::string& file) {
-  HexImage image;
-  int32_t lineNO = 0;
-  NullDiagnostics quiet;
-  readHexImage(file, image, lineNO, quiet);
-  return {image.bytes.get(), image.bytes.get() + image.length};
-}
-
-std::string checksumText(const std::vector<uint8_t>& data) {
-  return strprintf("0x%04x", std::accumulate(data.begin(), data.end(), 0u) & 0xFFFF);
-}
-
-class Flash : public ::testing::Test {
- protected:
-  void SetUp() override { std::filesystem::create_directories(dir / "hid"); }
-
-  // Plugs a virtual board in and waits until its socket is there.
-  std::unique_ptr<ChildProcess> plug(const std::string& name = "board",
-                                     std::vector<std::string> extra = {}) {
-    std::vector<std::string> argv = {testing::builtProgram("tools/board-sim/trident-board-sim"),
-                                     "--virtual-hid",
-                                     (dir / "hid").string(),
-                                     "--name",
-                                     name,
-                                     "--save-image",
-                                     (dir / (name + ".bin")).string()};
-    argv.insert(argv.end(), extra.begin(), extra.end());
-    auto board = std::make_unique<ChildProcess>(argv);
-    EXPECT_TRUE(testing::waitFor(
-        [&] { return std::filesystem::exists(dir / "hid" / ("0416-3f00-" + name + ".sock")); }));
-    return board;
-  }
-
-  std::unique_ptr<ChildProcess> flash(std::vector<std::string> args, bool withServer = true) {
-    std::vector<std::string> argv = {testing::builtProgram("src/cli/trident-flash"),
-                                     "--virtual-hid", (dir / "hid").string()};
-    if (withServer) {
-      argv.push_back("--server");
-      argv.push_back(server().url());
-    }
-    argv.insert(argv.end(), args.begin(), args.end());
-    return std::make_unique<ChildProcess>(argv);
-  }
-
-  testing::FtpServer& server() {
-    if (!server_) server_ = std::make_unique<testing::FtpServer>(kDemo);
-    return *server_;
-  }
-
-  std::vector<uint8_t> programmed(const std::string& name = "board") {
-    const std::string bytes = testing::readFile(dir / (name + ".bin"));
-    return {bytes.begin(), bytes.end()};
-  }
-
-  testing::TempDir dir;
-  std::unique_ptr<testing::FtpServer> server_;
-};
 
 TEST_F(Flash, UpdatesABoardFromTheServer) {
   auto board = plug();

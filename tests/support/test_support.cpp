@@ -22,6 +22,8 @@ TempDir::TempDir() {
   std::string name = "trident-test-" + std::to_string(::getpid()) + "-" +
                      std::to_string(counter++) + "-" + (info ? info->name() : "x");
   std::replace(name.begin(), name.end(), '/', '_');
+  // Virtual boards are sockets in here, and a socket path has to fit in 108 bytes.
+  name.resize(std::min<size_t>(name.size(), 40));
   path_ = std::filesystem::temp_directory_path() / name;
   std::filesystem::remove_all(path_);
   std::filesystem::create_directories(path_);

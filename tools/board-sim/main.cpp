@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "  --vid HEX, --pid HEX   USB IDs (default: 0416 and 3f00, the bootloader)\n"
     "  --save-image FILE      write the programmed bytes to FILE when the board disconnects\n"
     "  --wrong-checksum       report a checksum that does not match\n"
-    "  --silent-after N       answer frames up to the N-th, then nothing\n"
+    "  --silent-after N       answer frames up to the N-th, then nothing (0: never answer)\n"
     "  --unplug-after N       answer frames up to the N-th, then unplug\n"
     "  --stale-replies        precede every reply with one carrying an old packet number\n"
     "  --duplicate-replies    send every reply twice\n"
@@ -93,8 +93,11 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
       if (!n) return usageError(std::string(arg) + " takes four hex digits");
       (arg == "--vid" ? o.vid : o.pid) = static_cast<unsigned>(*n);
     } else if (arg == "--silent-after" || arg == "--unplug-after") {
+      // Silent after 0 frames is a board that never answers at all.
       const auto n = number(10, 0xFFFFFFFF);
-      if (!n || *n == 0) return usageError(std::string(arg) + " takes a frame count of 1 or more");
+      if (!n || (*n == 0 && arg == "--unplug-after")) {
+        return usageError(std::string(arg) + " takes a frame count");
+      }
       (arg == "--silent-after" ? o.faults.silentAfter : o.faults.unplugAfter) =
           static_cast<uint32_t>(*n);
     } else if (arg == "--reply-delay-ms") {
