@@ -20,6 +20,10 @@ struct Fault {
   bool imageGood;                  // the board holds the whole image
 };
 
+void PrintTo(const Fault& f, std::ostream* os) {
+  *os << f.name;
+}
+
 class BoardFaultMatrix : public Flash, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(BoardFaultMatrix, EndsAsExpectedAndNeverCallsABadImageGood) {
@@ -79,6 +83,10 @@ struct ServerFault {
   const char* name;
   std::string says;
 };
+
+void PrintTo(const ServerFault& f, std::ostream* os) {
+  *os << f.name;
+}
 
 class ServerFaultMatrix : public Flash, public ::testing::WithParamInterface<ServerFault> {};
 

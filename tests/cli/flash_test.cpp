@@ -59,6 +59,10 @@ struct FailureCase {
   const char* says;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class FlashFailure : public Flash, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(FlashFailure, EndsWithItsExitStatus) {

@@ -99,6 +99,11 @@ int ChildProcess::wait(Clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, std::chrono::milliseconds(5), [&] { return ended_; });
   }
+  // Everything the process wrote is read before its status is reported.
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait_until(lock, deadline, [&] { return ended_; });
+  }
   return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
 }
 
