@@ -2,7 +2,7 @@
 #   make run    install what is missing, build, start the demo (update server, virtual board, window)
 #   make test   install what is missing, build, run every test
 #   make bench  build and run the benchmarks
-#   make package  build the Debian package from a Release build in $(PACKAGE_DIR), run lintian on it
+#   make package  build the Debian package from a Release build in $(PACKAGE_DIR) and check it
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -44,6 +44,7 @@ package: deps
 	rm -f $(PACKAGE_DIR)/trident-updater_*.deb
 	cd $(PACKAGE_DIR) && cpack -G DEB
 	lintian --fail-on error,warning $(PACKAGE_DIR)/trident-updater_*.deb
+	tests/package/check-deb $(PACKAGE_DIR)/trident-updater_*.deb
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
