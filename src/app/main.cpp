@@ -2,15 +2,13 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <curl/curl.h>
-#include <hidapi.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
+#include "common/platform_libraries.h"
 #include "updater_app.h"
 
 namespace {
@@ -24,24 +22,6 @@ constexpr const char* kUsage =
     "click Update.\n"
     "\n"
     "Developer options:\n";
-
-// Process-wide set-up of the two C libraries, undone when main() returns.
-class LibraryScope {
- public:
-  explicit LibraryScope(bool useHidapi) : hidapi_(useHidapi) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (hidapi_) hid_init();
-  }
-  ~LibraryScope() {
-    if (hidapi_) hid_exit();
-    curl_global_cleanup();
-  }
-  LibraryScope(const LibraryScope&) = delete;
-  LibraryScope& operator=(const LibraryScope&) = delete;
-
- private:
-  bool hidapi_;
-};
 
 }  // namespace
 
@@ -74,7 +54,7 @@ int main(int argc, char** argv) {
     return 64;
   }
 
-  LibraryScope libraries(!dev.virtualHidDir);
+  PlatformLibraries libraries(!dev.virtualHidDir);
   ConsoleDiagnostics diag("trident-updater");
   UpdaterApp::Config config;
   config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();

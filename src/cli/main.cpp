@@ -1,6 +1,4 @@
 // trident-flash: the window's update, from the command line.
-#include <curl/curl.h>
-#include <hidapi.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,30 +15,13 @@
 #include "cli/flash_session.h"
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
+#include "common/platform_libraries.h"
 
 namespace {
 
 using namespace trident;
 
 std::atomic<bool> interrupted{false};
-
-// Process-wide set-up of the two C libraries, undone when main() returns.
-class LibraryScope {
- public:
-  explicit LibraryScope(bool useHidapi) : hidapi_(useHidapi) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (hidapi_) hid_init();
-  }
-  ~LibraryScope() {
-    if (hidapi_) hid_exit();
-    curl_global_cleanup();
-  }
-  LibraryScope(const LibraryScope&) = delete;
-  LibraryScope& operator=(const LibraryScope&) = delete;
-
- private:
-  bool hidapi_;
-};
 
 // Where a downloaded firmware file is kept: a private folder, gone when the tool ends.
 class WorkDir {
@@ -89,7 +70,7 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
 
-  LibraryScope libraries(!options.dev.virtualHidDir);
+  PlatformLibraries libraries(!options.dev.virtualHidDir);
   std::unique_ptr<Diagnostics> diag;
   if (options.quiet) {
     diag = std::make_unique<NullDiagnostics>();

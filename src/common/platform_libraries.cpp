@@ -1,0 +1,18 @@
+#include "common/platform_libraries.h"
+
+#include <curl/curl.h>
+#include <hidapi.h>
+
+namespace trident {
+
+PlatformLibraries::PlatformLibraries(bool useHidapi) : hidapi_(useHidapi) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  if (hidapi_) hid_init();
+}
+
+PlatformLibraries::~PlatformLibraries() {
+  if (hidapi_) hid_exit();
+  curl_global_cleanup();
+}
+
+}  // namespace trident
