@@ -2,7 +2,8 @@
 #   make run    install what is missing, build, start the demo (update server, virtual board, window)
 #   make test   install what is missing, build, run every test
 #   make bench  build and run the benchmarks
-#   make sanitize  build everything with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
+#   make sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
+#   make fuzz   build the fuzz targets with clang, run each for FUZZ_SECONDS
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -10,6 +11,8 @@ CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE_DIR ?= build-asan
 SANITIZERS ?= address,undefined
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
 # Any sanitizer report fails the test that triggered it; leaks count. The programs the tests start
 # (the virtual board) may be killed before they could fail a test, so every report is written to
@@ -19,7 +22,7 @@ SANITIZE_ENV = \
   ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$(SANITIZE_REPORTS)/asan \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SANITIZE_REPORTS)/ubsan
 
-.PHONY: all deps configure build run test bench sanitize format clean
+.PHONY: all deps configure build run test bench sanitize fuzz format clean
 
 all: build
 
@@ -53,8 +56,11 @@ sanitize: deps
 	  fi; \
 	  exit $$status
 
+fuzz: deps
+	@FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) scripts/run-fuzzers $(FUZZ_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
