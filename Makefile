@@ -3,14 +3,28 @@
 #   make test   install what is missing, build, run every test
 #   make bench  build and run the benchmarks
 #   make package  build the Debian package from a Release build in $(PACKAGE_DIR) and check it
+#   make sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
+#   make fuzz   build the fuzz targets with clang, run each for FUZZ_SECONDS
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGE_DIR ?= build-package
+SANITIZE_DIR ?= build-asan
+SANITIZERS ?= address,undefined
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps configure build run test bench package format clean
+# Any sanitizer report fails the test that triggered it; leaks count. The programs the tests start
+# (the virtual board) may be killed before they could fail a test, so every report is written to
+# SANITIZE_REPORTS, and one file there fails the run.
+SANITIZE_REPORTS = $(CURDIR)/$(SANITIZE_DIR)/sanitizer-reports
+SANITIZE_ENV = \
+  ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$(SANITIZE_REPORTS)/asan \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SANITIZE_REPORTS)/ubsan
+
+.PHONY: all deps configure build run test bench package sanitize fuzz format clean
 
 all: build
 
@@ -47,8 +61,23 @@ package: deps
 	lintian --fail-on error,warning $(PACKAGE_DIR)/trident-updater_*.deb
 	tests/package/check-deb $(PACKAGE_DIR)/trident-updater_*.deb
 
+sanitize: deps
+	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTRIDENT_SANITIZE=$(SANITIZERS) -DTRIDENT_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
+	$(SANITIZE_ENV) ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS) --timeout 900; \
+	  status=$$?; \
+	  if [ -n "$$(ls -A $(SANITIZE_REPORTS))" ]; then \
+	    cat $(SANITIZE_REPORTS)/*; echo "sanitize: reports in $(SANITIZE_REPORTS)"; exit 1; \
+	  fi; \
+	  exit $$status
+
+fuzz: deps
+	@FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) scripts/run-fuzzers $(FUZZ_SECONDS)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

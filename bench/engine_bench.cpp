@@ -68,25 +68,9 @@ void BM_ObjcopyLargestHexFile(benchmark::State& state) {
 }
 BENCHMARK(BM_ObjcopyLargestHexFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-struct NullWindow final : WindowPort {
-  void fillVariantPopUp(const std::vector<std::string>&) override {}
-  void showFetching() override {}
-  void showReady(std::string_view) override {}
-  void showDownloading() override {}
-  void setUpUpdateHexUI() override {}
-  void showProgressPicture(int) override {}
+struct NullWindow final : NullWindowPort {
   void showUpdateResult(bool ok) override { success = ok; }
-  void showDeviceRemoved() override {}
-  void showServerError() override {}
-  void adjustToErrorUI() override {}
-  void alertA(std::string_view) override {}
-  void terminate() override {}
   bool success = false;
-};
-
-struct NullServer final : UpdateServerPort {
-  void fetchVariant(int64_t) override {}
-  void downloadNewVerHexFile() override {}
 };
 
 struct BoardLink final : ReportPort {
@@ -111,7 +95,7 @@ void BM_LargestUpdatePerFrame(benchmark::State& state) {
   for (auto _ : state) {
     NullDiagnostics diag;
     NullWindow window;
-    NullServer server;
+    NullUpdateServerPort server;
     BoardLink link;
     UpdateEngine engine({link, window, server, diag}, tmpHex);
     engine.SyncOnTake();
@@ -147,7 +131,7 @@ void BM_TransferFramesOnly(benchmark::State& state) {
     state.PauseTiming();
     NullDiagnostics diag;
     NullWindow window;
-    NullServer server;
+    NullUpdateServerPort server;
     BoardLink link;
     UpdateEngine engine({link, window, server, diag}, tmpHex);
     engine.releaseAccepted("bench");

@@ -127,59 +127,71 @@ uint32_t hexField2(char first, char second) {
   return static_cast<uint32_t>(value);
 }
 
-HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, int32_t& lineNO,
-                           Diagnostics& diag) {
-  image = HexImage{};
-  lineNO = -1;
-  FileDescriptor fd(file);
-  if (!fd.isOpen()) return HexLoadStatus::CannotOpen;
+namespace {
 
-  diag.standardOutput("fopen(Acode) success\n");
-  std::array<char, 64 + 4096> text;
-#if defined(_WIN32)
-  const std::string name = file.string();
-#else
-  const std::string_view name = file.native();
-#endif
-  int n = std::snprintf(text.data(), text.size(), "path of Acode : %.*s",
-                        static_cast<int>(std::min<size_t>(name.size(), 4096)), name.data());
-  diag.systemLog(std::string_view(text.data(), static_cast<size_t>(n)));
-  const long long size = std::max(fd.size(), 0LL);
-  n = std::snprintf(text.data(), text.size(), "fsize=%lld\n", size);
-  diag.standardOutput(std::string_view(text.data(), static_cast<size_t>(n)));
+// Hands the decoder the characters ahead, at least `want` of them while the file lasts, through a
+// 64 KiB buffer: the image stays the load's one allocation.
+class FileLines {
+ public:
+  explicit FileLines(FileDescriptor& fd) : fd_(fd) {}
 
-  // Every data byte takes two characters of the file, so half its size always holds the image;
-  // anything past the largest image the bootloader takes is refused later, so it is not kept.
-  const auto capacity =
-      static_cast<uint32_t>(std::min<long long>(size / 2, static_cast<long long>(kMaxImageBytes)));
-  image.bytes = std::make_unique_for_overwrite<uint8_t[]>(capacity);
-  image.capacity = capacity;
-
-  std::array<char, 64 * 1024> buffer;
-  size_t begin = 0;
-  size_t end = 0;
-  bool atEof = false;
-  for (;;) {
-    if (end - begin < kLinePiece + 1 && !atEof) {
-      std::memmove(buffer.data(), buffer.data() + begin, end - begin);
-      end -= begin;
-      begin = 0;
-      while (end < buffer.size()) {
-        const size_t got = fd.read(buffer.data() + end, buffer.size() - end);
+  std::string_view ahead(size_t want) {
+    if (end_ - begin_ < want && !atEof_) {
+      std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+      while (end_ < buffer_.size()) {
+        const size_t got = fd_.read(buffer_.data() + end_, buffer_.size() - end_);
         if (got == 0) {
-          atEof = true;
+          atEof_ = true;
           break;
         }
-        end += got;
+        end_ += got;
       }
     }
-    if (begin == end) break;
+    return std::string_view(buffer_.data() + begin_, end_ - begin_);
+  }
+  void consume(size_t count) { begin_ += count; }
 
-    const char* piece = buffer.data() + begin;
-    const size_t window = std::min(end - begin, kLinePiece);
+ private:
+  FileDescriptor& fd_;
+  std::array<char, 64 * 1024> buffer_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+  bool atEof_ = false;
+};
+
+// The same for text already in memory: all of it is ahead from the start.
+class MemoryLines {
+ public:
+  explicit MemoryLines(std::string_view text) : rest_(text) {}
+  std::string_view ahead(size_t) const { return rest_; }
+  void consume(size_t count) { rest_.remove_prefix(count); }
+
+ private:
+  std::string_view rest_;
+};
+
+// Every data byte takes two characters of the file, so half its size always holds the image;
+// anything past the largest image the bootloader takes is refused later, so it is not kept.
+void sizeImage(HexImage& image, long long fileSize) {
+  const auto capacity = static_cast<uint32_t>(
+      std::min<long long>(std::max(fileSize, 0LL) / 2, static_cast<long long>(kMaxImageBytes)));
+  image.bytes = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+  image.capacity = capacity;
+}
+
+template <typename Lines>
+void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& diag) {
+  for (;;) {
+    const std::string_view ahead = lines.ahead(kLinePiece + 1);
+    if (ahead.empty()) break;
+
+    const char* piece = ahead.data();
+    const size_t window = std::min(ahead.size(), kLinePiece);
     const auto* newline = static_cast<const char*>(std::memchr(piece, '\n', window));
     const size_t length = newline ? static_cast<size_t>(newline - piece) + 1 : window;
-    begin += length;
+    lines.consume(length);
     ++lineNO;
 
     if (length < 9 || piece[7] != '0' || piece[8] != '0') {
@@ -205,10 +217,46 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
     }
     image.length += static_cast<uint32_t>(count);
   }
+}
+
+}  // namespace
+
+HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, int32_t& lineNO,
+                           Diagnostics& diag) {
+  image = HexImage{};
+  lineNO = -1;
+  FileDescriptor fd(file);
+  if (!fd.isOpen()) return HexLoadStatus::CannotOpen;
+
+  diag.standardOutput("fopen(Acode) success\n");
+  std::array<char, 64 + 4096> text;
+#if defined(_WIN32)
+  const std::string name = file.string();
+#else
+  const std::string_view name = file.native();
+#endif
+  int n = std::snprintf(text.data(), text.size(), "path of Acode : %.*s",
+                        static_cast<int>(std::min<size_t>(name.size(), 4096)), name.data());
+  diag.systemLog(std::string_view(text.data(), static_cast<size_t>(n)));
+  const long long size = std::max(fd.size(), 0LL);
+  n = std::snprintf(text.data(), text.size(), "fsize=%lld\n", size);
+  diag.standardOutput(std::string_view(text.data(), static_cast<size_t>(n)));
+
+  sizeImage(image, size);
+  FileLines lines(fd);
+  decodeLines(lines, image, lineNO, diag);
 
   diag.standardOutput(
       "===================== eof reading file, then send cmd-sync, then update A\n\n");
   return HexLoadStatus::Loaded;
+}
+
+void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag) {
+  image = HexImage{};
+  lineNO = -1;
+  sizeImage(image, static_cast<long long>(text.size()));
+  MemoryLines lines(text);
+  decodeLines(lines, image, lineNO, diag);
 }
 
 }  // namespace trident

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "common/diagnostics.h"
 
@@ -30,6 +31,11 @@ enum class HexLoadStatus { Loaded, CannotOpen };
 // largest image the bootloader accepts. `lineNO` receives the number of the last line examined.
 HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, int32_t& lineNO,
                            Diagnostics& diag);
+
+// The decoding readHexImage does once the file is open, on a whole file's text already in memory:
+// the same image, line count and per-line trace; the file's own trace lines (open, path, size,
+// end of file) are left out. The fuzz targets feed the decoder through it without a file system.
+void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag);
 
 // The loader's two-character hex field: what strtoul(field, nullptr, 16) gives for the two
 // characters, cut to 32 bits (so " f" is 15, "1z" is 1, "zz" is 0 and "-1" is 0xFFFFFFFF).

@@ -62,4 +62,28 @@ class UpdateServerPort {
   virtual void downloadNewVerHexFile() = 0;
 };
 
+// Ports that do nothing, for programs that drive the engine without a window or a server (the
+// benchmarks, the fuzz targets); they override only what they watch.
+class NullWindowPort : public WindowPort {
+ public:
+  void fillVariantPopUp(const std::vector<std::string>&) override {}
+  void showFetching() override {}
+  void showReady(std::string_view) override {}
+  void showDownloading() override {}
+  void setUpUpdateHexUI() override {}
+  void showProgressPicture(int) override {}
+  void showUpdateResult(bool) override {}
+  void showDeviceRemoved() override {}
+  void showServerError() override {}
+  void adjustToErrorUI() override {}
+  void alertA(std::string_view) override {}
+  void terminate() override {}
+};
+
+class NullUpdateServerPort final : public UpdateServerPort {
+ public:
+  void fetchVariant(int64_t) override {}
+  void downloadNewVerHexFile() override {}
+};
+
 }  // namespace trident

@@ -140,6 +140,8 @@ void UpdateEngine::LoadHexFile() {
                                     statusName(st_.iStatus).data()));
     return;
   }
+  // A firmware stored again mid-transfer starts a new image: nothing of it has been sent yet.
+  st_.acodeOffset = 0;
   st_.acodeLength = 0;
   st_.acodeTotal = 0;
   HexImage image;

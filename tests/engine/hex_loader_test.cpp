@@ -203,6 +203,39 @@ TEST(HexLoader, BinaryJunkStaysWithinTheImage) {
   }
 }
 
+TEST(HexLoader, TextInMemoryDecodesAsTheFileDoes) {
+  TempDir dir;
+  // Real records, and junk with lines from 1 to 1500 characters: the file is read through a
+  // 64 KiB buffer, so lines and pieces fall across its refills.
+  auto junk = testing::randomBytes(200000, 99);
+  for (size_t i = 0, step = 1; i + 12 < junk.size(); i += step, step = step * 7 % 1501 + 1) {
+    junk[i] = '\n';
+    junk[i + 8] = '0';
+    junk[i + 9] = '0';
+  }
+  testing::writeFile(dir / "junk.hex", junk);
+  const std::filesystem::path files[] = {
+      testing::objcopyHex(dir, testing::randomBytes(200003, 5)),
+      testing::srecCatHex(dir, testing::randomBytes(70000, 6), 0x08000000, 255, "srec"),
+      dir / "junk.hex"};
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.string());
+    auto fromFile = load(file);
+    HexImage image;
+    int32_t lineNO = 0;
+    RecordingDiagnostics diag;
+    decodeHexText(testing::readFile(file), image, lineNO, diag);
+    EXPECT_EQ(std::vector<uint8_t>(image.bytes.get(), image.bytes.get() + image.length),
+              fromFile->bytes);
+    EXPECT_EQ(image.capacity, fromFile->image.capacity);
+    EXPECT_EQ(lineNO, fromFile->lineNO);
+    EXPECT_EQ("fopen(Acode) success\nfsize=" + std::to_string(std::filesystem::file_size(file)) +
+                  "\n" + diag.out +
+                  "===================== eof reading file, then send cmd-sync, then update A\n\n",
+              fromFile->diag.out);
+  }
+}
+
 TEST(HexLoader, EmbeddedNulEndsTheTracedLine) {
   TempDir dir;
   testing::writeFile(dir / "t.hex", std::string(":02\0zz04FFFF\n", 13));

@@ -384,6 +384,38 @@ TEST(UpdateEngine, AFirmwareStoredAfterTheBoardWentAwayIsNotLoaded) {
   EXPECT_EQ(rig.diag.out.find("fopen(Acode)"), std::string::npos);
 }
 
+TEST(UpdateEngine, AFirmwareStoredAgainMidTransferStartsTheImageOver) {
+  SimRig rig;
+  const auto image = testing::randomBytes(1000, 14);
+  const uint64_t checksum = SimRig::expectedChecksumFor(image);
+  std::filesystem::copy_file(testing::objcopyHex(rig.dir, image), rig.engine.hexFile());
+  rig.takeBoard();
+  rig.engine.releaseAccepted("V1");
+  rig.engine.OnActionButtonClick();
+  // Replies one at a time, so that the image counts can be read between them.
+  const auto answer = [&](size_t replies) {
+    for (size_t i = 0; i < replies && !rig.pending.empty(); ++i) {
+      const Frame reply = rig.pending.front();
+      rig.pending.pop_front();
+      rig.engine.InputReportCallback(reply.data(), reply.size());
+      const EngineState& st = rig.engine.state();
+      if (st.iStatus == STATUS_PEND_UPDATE || st.iStatus == STATUS_WAIT_CHECKSUM) {
+        EXPECT_EQ(st.acodeOffset + st.acodeLength, st.acodeTotal) << "packNo " << st.packNo;
+      }
+    }
+  };
+  rig.engine.firmwareStored(checksum);
+  answer(10);  // pre-update, sync, first transfer frame and a few data frames
+  ASSERT_EQ(rig.engine.state().iStatus, STATUS_PEND_UPDATE);
+  ASSERT_GT(rig.engine.state().acodeOffset, 48u);
+
+  rig.engine.firmwareStored(checksum);
+  answer(1000);
+  rig.pump();
+  EXPECT_EQ(rig.window.events.back(), "showUpdateResult(complete)");
+  EXPECT_EQ(rig.board.programmed(), image);
+}
+
 // --- firmware files the board must not be given
 // ---------------------------------------------------
 
