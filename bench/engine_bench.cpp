@@ -80,17 +80,37 @@ struct BoardLink final : ReportPort {
     for (const auto& r : response.replies)
       pending.push_back(r);
   }
+  // Hands the board's replies to the engine, as the main loop would, until none is left.
+  void answerUntilDone(UpdateEngine& engine) {
+    while (!pending.empty()) {
+      const Frame reply = pending.front();
+      pending.pop_front();
+      engine.InputReportCallback(reply.data(), reply.size());
+    }
+  }
   BoardSimulator board;
   std::deque<Frame> pending;
   size_t frames = 0;
 };
 
+void reportPerFrame(benchmark::State& state, size_t frames) {
+  state.counters["frames"] = static_cast<double>(frames);
+  state.counters["per_frame"] =
+      benchmark::Counter(static_cast<double>(frames) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The firmware file as the engine finds it after a download.
+fs::path storedFirmware() {
+  const fs::path tmpHex = largestHexFile().parent_path() / "tmp.hex";
+  fs::copy_file(largestHexFile(), tmpHex, fs::copy_options::overwrite_existing);
+  return tmpHex;
+}
+
 // A whole largest-image update after the download: load, pre-update, transfer, verdict. The
 // board's side runs in the same loop, so the figure is an upper bound on the engine's share.
 void BM_LargestUpdatePerFrame(benchmark::State& state) {
-  const fs::path dir = largestHexFile().parent_path();
-  const fs::path tmpHex = dir / "tmp.hex";
-  fs::copy_file(largestHexFile(), tmpHex, fs::copy_options::overwrite_existing);
+  const fs::path tmpHex = storedFirmware();
   size_t frames = 0;
   for (auto _ : state) {
     NullDiagnostics diag;
@@ -107,25 +127,17 @@ void BM_LargestUpdatePerFrame(benchmark::State& state) {
     readHexImage(tmpHex, warm, n, diag);
     state.ResumeTiming();
     engine.firmwareStored(0);
-    while (!link.pending.empty()) {
-      const Frame reply = link.pending.front();
-      link.pending.pop_front();
-      engine.InputReportCallback(reply.data(), reply.size());
-    }
+    link.answerUntilDone(engine);
     frames = link.frames;
     benchmark::DoNotOptimize(window.success);
   }
-  state.counters["frames"] = static_cast<double>(frames);
-  state.counters["per_frame"] =
-      benchmark::Counter(static_cast<double>(frames) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  reportPerFrame(state, frames);
 }
 BENCHMARK(BM_LargestUpdatePerFrame)->Unit(benchmark::kMillisecond);
 
 // The transfer alone, with the image already loaded: the per-frame cost of the engine's loop.
 void BM_TransferFramesOnly(benchmark::State& state) {
-  const fs::path tmpHex = largestHexFile().parent_path() / "tmp.hex";
-  fs::copy_file(largestHexFile(), tmpHex, fs::copy_options::overwrite_existing);
+  const fs::path tmpHex = storedFirmware();
   size_t frames = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -138,17 +150,10 @@ void BM_TransferFramesOnly(benchmark::State& state) {
     engine.firmwareStored(0);
     const size_t before = link.frames;
     state.ResumeTiming();
-    while (!link.pending.empty()) {
-      const Frame reply = link.pending.front();
-      link.pending.pop_front();
-      engine.InputReportCallback(reply.data(), reply.size());
-    }
+    link.answerUntilDone(engine);
     frames = link.frames - before;
   }
-  state.counters["frames"] = static_cast<double>(frames);
-  state.counters["per_frame"] =
-      benchmark::Counter(static_cast<double>(frames) * static_cast<double>(state.iterations()),
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  reportPerFrame(state, frames);
 }
 BENCHMARK(BM_TransferFramesOnly)->Unit(benchmark::kMillisecond);
 

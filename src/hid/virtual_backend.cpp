@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <regex>
 
+#include "common/diagnostics.h"
 #include "hid/hid_backend.h"
+#include "hid/virtual_device.h"
 
 namespace trident {
 
@@ -68,20 +70,18 @@ class VirtualBackend final : public HidBackend {
   }
 
   std::unique_ptr<HidConnection> open(const std::string& path, std::string& error) override {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) {
+    const auto address = unixSocketAddress(path);
+    if (!address) {
       error = "socket path too long";
       return nullptr;
     }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0) {
       error = std::strerror(errno);
       return nullptr;
     }
     auto connection = std::make_unique<VirtualConnection>(fd);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
       error = std::strerror(errno);
       return nullptr;
     }
@@ -93,6 +93,19 @@ class VirtualBackend final : public HidBackend {
 };
 
 }  // namespace
+
+std::string virtualDeviceFileName(uint16_t vendorId, uint16_t productId, std::string_view name) {
+  return strprintf("%04x-%04x-%.*s.sock", vendorId, productId, static_cast<int>(name.size()),
+                   name.data());
+}
+
+std::optional<sockaddr_un> unixSocketAddress(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return std::nullopt;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  return address;
+}
 
 std::unique_ptr<HidBackend> makeVirtualBackend(std::string directory) {
   return std::make_unique<VirtualBackend>(std::move(directory));

@@ -6,10 +6,11 @@
 
 #include <cstring>
 
+#include "common/event_loop.h"
 #include "engine/engine_rig.h"
 #include "engine/update_engine.h"
-#include "common/event_loop.h"
 #include "hid/hid_link.h"
+#include "hid/virtual_device.h"
 #include "support/process.h"
 
 namespace trident {
@@ -128,10 +129,9 @@ TEST(HidLink, ABootloaderThatCannotBeOpenedIsNotTaken) {
   const auto dead = rig.dir / "0416-3f00-locked.sock";
   {
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, dead.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const auto address = unixSocketAddress(dead.string());
+    ASSERT_TRUE(address);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address), 0);
     ::close(fd);
   }
   rig.link.RegisterHID(rig.engine);

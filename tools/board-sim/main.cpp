@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "board_simulator.h"
+#include "hid/virtual_device.h"
 
 namespace {
 
@@ -151,21 +152,17 @@ class SocketFile {
 volatile std::sig_atomic_t interrupted = 0;
 
 int serve(const Options& o) {
-  char fileName[64];
-  std::snprintf(fileName, sizeof fileName, "%04x-%04x-", o.vid, o.pid);
-  const auto path = o.dir / (fileName + o.name + ".sock");
-
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.native().size() >= sizeof address.sun_path) {
+  const auto path = o.dir / virtualDeviceFileName(static_cast<uint16_t>(o.vid),
+                                                  static_cast<uint16_t>(o.pid), o.name);
+  const auto address = unixSocketAddress(path.native());
+  if (!address) {
     std::fprintf(stderr, "trident-board-sim: socket path too long: %s\n", path.c_str());
     return 1;
   }
-  std::memcpy(address.sun_path, path.c_str(), path.native().size() + 1);
   Fd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
   std::filesystem::remove(path);
   if (listener.get() < 0 ||
-      ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
       ::listen(listener.get(), 1) != 0) {
     std::fprintf(stderr, "trident-board-sim: cannot plug in at %s: %s\n", path.c_str(),
                  std::strerror(errno));
