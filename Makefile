@@ -4,15 +4,19 @@
 #   make bench  build and run the benchmarks
 #   make package  build the Debian package from a Release build in $(PACKAGE_DIR) and check it
 #   make sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
+#   make test-clang  build in Release with clang, run every test
 #   make fuzz   build the fuzz targets with clang, run each for FUZZ_SECONDS
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
+# Our own builds know their compiler, so a warning is an error there.
+WERROR ?= ON
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGE_DIR ?= build-package
 SANITIZE_DIR ?= build-asan
 SANITIZERS ?= address,undefined
+CLANG_DIR ?= build-clang
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 
@@ -24,7 +28,7 @@ SANITIZE_ENV = \
   ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$(SANITIZE_REPORTS)/asan \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SANITIZE_REPORTS)/ubsan
 
-.PHONY: all deps configure build run test bench package sanitize fuzz format clean
+.PHONY: all deps configure build run test test-clang bench package sanitize fuzz format clean
 
 all: build
 
@@ -32,7 +36,7 @@ deps:
 	@scripts/install-deps
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DTRIDENT_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -42,6 +46,13 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) --timeout 600
+
+# A second compiler and the optimiser's full strength find what the everyday build does not.
+test-clang: deps
+	cmake -S . -B $(CLANG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ \
+	  -DTRIDENT_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(CLANG_DIR) -j $(JOBS)
+	ctest --test-dir $(CLANG_DIR) --output-on-failure -j $(JOBS) --timeout 600
 
 bench: build
 	$(BUILD_DIR)/bench/trident_engine_bench
@@ -63,7 +74,8 @@ package: deps
 
 sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTRIDENT_SANITIZE=$(SANITIZERS) -DTRIDENT_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	  -DTRIDENT_SANITIZE=$(SANITIZERS) -DTRIDENT_BUILD_BENCH=OFF -DTRIDENT_WERROR=$(WERROR) \
+	  $(CMAKE_FLAGS)
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
 	$(SANITIZE_ENV) ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS) --timeout 900; \
@@ -80,4 +92,4 @@ format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(SANITIZE_DIR) $(FUZZ_DIR) $(CLANG_DIR)

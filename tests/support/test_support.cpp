@@ -74,8 +74,23 @@ std::string shellQuote(const std::string& text) {
   return out + "'";
 }
 
-int runCommand(const std::string& commandLine) {
-  const int status = std::system(commandLine.c_str());
+namespace {
+
+// One word after another, each appended in place: chains of temporary strings joined with `+`
+// trip GCC 12's overlap analysis at -O3.
+std::string commandLine(const std::vector<std::string>& words) {
+  std::string line;
+  for (const auto& word : words) {
+    if (!line.empty()) line += ' ';
+    line += word;
+  }
+  return line;
+}
+
+}  // namespace
+
+int runCommand(const std::string& line) {
+  const int status = std::system(line.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -84,9 +99,10 @@ std::filesystem::path objcopyHex(const TempDir& dir, const std::vector<uint8_t>&
   const auto bin = dir / (std::string(name) + ".bin");
   const auto hex = dir / (std::string(name) + ".hex");
   writeFile(bin, data);
-  std::string cmd = "objcopy -I binary -O ihex";
-  if (address != 0) cmd += " --change-addresses " + std::to_string(address);
-  cmd += " " + shellQuote(bin.string()) + " " + shellQuote(hex.string());
+  std::vector<std::string> words{"objcopy", "-I", "binary", "-O", "ihex"};
+  if (address != 0) words.insert(words.end(), {"--change-addresses", std::to_string(address)});
+  words.insert(words.end(), {shellQuote(bin.string()), shellQuote(hex.string())});
+  const std::string cmd = commandLine(words);
   EXPECT_EQ(runCommand(cmd), 0) << cmd;
   return hex;
 }
@@ -96,9 +112,9 @@ std::filesystem::path srecCatHex(const TempDir& dir, const std::vector<uint8_t>&
   const auto bin = dir / (std::string(name) + ".bin");
   const auto hex = dir / (std::string(name) + ".hex");
   writeFile(bin, data);
-  const std::string cmd = "srec_cat " + shellQuote(bin.string()) + " -binary -offset " +
-                          std::to_string(address) + " -o " + shellQuote(hex.string()) +
-                          " -intel -Output_Block_Size " + std::to_string(recordLength);
+  const std::string cmd = commandLine(
+      {"srec_cat", shellQuote(bin.string()), "-binary", "-offset", std::to_string(address), "-o",
+       shellQuote(hex.string()), "-intel", "-Output_Block_Size", std::to_string(recordLength)});
   EXPECT_EQ(runCommand(cmd), 0) << cmd;
   return hex;
 }
