@@ -7,7 +7,7 @@ namespace trident {
 
 PlatformLibraries::PlatformLibraries(bool useHidapi) : hidapi_(useHidapi) {
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  if (hidapi_) hid_init();
+  // hidapi itself is started by its backend, which can say in the log why it would not start.
 }
 
 PlatformLibraries::~PlatformLibraries() {

@@ -2,8 +2,9 @@
 
 namespace trident {
 
-// The process-wide set-up of libcurl and hidapi that a program does once in main(), undone when
-// it goes out of scope. hidapi is left alone when only virtual boards are used.
+// The process-wide set-up of libcurl that a program does once in main(), and the end of libcurl and
+// hidapi when it goes out of scope (hidapi's backend starts it). hidapi is left alone when only
+// virtual boards are used.
 class PlatformLibraries {
  public:
   explicit PlatformLibraries(bool useHidapi);

@@ -16,13 +16,16 @@ struct HidDeviceInfo {
   std::optional<int32_t> productId;
 };
 
+// How a write ended. A device that does not take a report in time is not gone: the update's own
+// reply time-out decides what that means.
+enum class HidWrite { Written, Gone, TimedOut };
+
 // An opened device. Used from one thread only (the HID I/O thread).
 class HidConnection {
  public:
   virtual ~HidConnection() = default;
-  // Writes one output report: report ID 0 and the 64 report bytes. Returns false (with `error`)
-  // when the device is gone.
-  virtual bool write(const uint8_t (&report)[65], std::string& error) = 0;
+  // Writes one output report: report ID 0 and the 64 report bytes (`error` says why not).
+  virtual HidWrite write(const uint8_t (&report)[65], std::string& error) = 0;
   // Reads one input report of up to 64 bytes, waiting at most `timeoutMs`. Returns the number of
   // bytes, 0 on time-out, -1 once the device is gone (with `error`).
   virtual int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) = 0;
@@ -35,12 +38,15 @@ class HidConnection {
 class HidBackend {
  public:
   virtual ~HidBackend() = default;
+  // Why the platform's HID layer could not be started; empty when it runs.
+  virtual std::string startError() const { return {}; }
   virtual std::vector<HidDeviceInfo> enumerate() = 0;
   // Opens a device; null with `error` set when it cannot be opened (e.g. permission denied).
   virtual std::unique_ptr<HidConnection> open(const std::string& path, std::string& error) = 0;
 };
 
-// hidapi's hidraw backend. hid_init() must have been called (main() does it once).
+// hidapi's hidraw backend. It starts hidapi (hid_init) on the calling thread; make it on the main
+// thread before any other HID call, and end hidapi (hid_exit) once in main().
 std::unique_ptr<HidBackend> makeHidapiBackend();
 
 // Virtual devices: SOCK_SEQPACKET sockets named VVVV-PPPP-NAME.sock in `directory`.

@@ -5,119 +5,176 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <future>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
 
 #include "engine/update_engine.h"
 
 namespace trident {
 
 namespace {
-// Without a descriptor to sleep on (hidapi), the open device is read in short slices so that a
-// queued frame never waits long for its turn.
+
+using Clock = std::chrono::steady_clock;
+
+// Without a descriptor to sleep on (hidapi), the taken device is read in short slices.
 constexpr int kPolledReadSliceMs = 1;
+// After a report has been handed over, the engine's answer to it is usually queued within
+// microseconds; until this long has passed the thread waits for it instead of starting a read
+// that the frame would have to wait out. Replies that the engine lets pass (a stale or duplicate
+// one) cost this much before reading resumes.
+constexpr auto kTurnaround = std::chrono::milliseconds(20);
+
+class Pipe {
+ public:
+  Pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+      read_ = fds[0];
+      write_ = fds[1];
+    }
+  }
+  ~Pipe() {
+    if (read_ >= 0) ::close(read_);
+    if (write_ >= 0) ::close(write_);
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+
+  void signal() const {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(write_, &byte, 1);
+  }
+  void drain() const {
+    char bytes[256];
+    while (::read(read_, bytes, sizeof bytes) > 0) {
+    }
+  }
+  int readEnd() const { return read_; }
+
+ private:
+  int read_ = -1;
+  int write_ = -1;
+};
+
 }  // namespace
 
-// ---- I/O thread
-// -----------------------------------------------------------------------------------
+// What the main thread and the I/O thread share. The thread holds it too, so that a thread left
+// blocked in a platform call past the program's end never touches freed memory; once `closed`
+// is set it posts nothing more.
+struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
+  Shared(std::unique_ptr<HidBackend> b, Executor& e, Events ev, std::chrono::milliseconds poll)
+      : backend(std::move(b)), main(e), events(std::move(ev)), pollInterval(poll) {}
 
-HidIoThread::HidIoThread(std::unique_ptr<HidBackend> backend, Executor& mainThread, Events events,
-                         std::chrono::milliseconds pollInterval)
-    : backend_(std::move(backend)),
-      main_(mainThread),
-      events_(std::move(events)),
-      pollInterval_(pollInterval) {
-  int fds[2];
-  if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
-    wakeRead_ = fds[0];
-    wakeWrite_ = fds[1];
+  // Hands an event to the main thread, where it runs only while the link is alive.
+  void deliver(std::function<void(const Events&)> event) {
+    std::lock_guard lock(mutex);
+    if (closed) return;
+    main.post([self = shared_from_this(), event = std::move(event)] {
+      if (self->delivering) event(self->events);
+    });
   }
-}
-
-HidIoThread::~HidIoThread() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake();
-  if (thread_.joinable()) thread_.join();
-  connection_.reset();
-  if (wakeRead_ >= 0) ::close(wakeRead_);
-  if (wakeWrite_ >= 0) ::close(wakeWrite_);
-}
-
-void HidIoThread::start() {
-  if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-}
-
-void HidIoThread::wake() {
-  if (wakeWrite_ < 0) return;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_, &byte, 1);
-}
-
-void HidIoThread::enqueue(std::function<void()> command) {
-  {
-    std::lock_guard lock(mutex_);
-    commands_.push_back(std::move(command));
-  }
-  wake();
-}
-
-bool HidIoThread::open(uint64_t handle, std::string& error) {
-  std::promise<std::string> result;
-  auto answer = result.get_future();
-  enqueue([this, handle, &result] {
-    const auto it = std::find_if(known_.begin(), known_.end(),
-                                 [&](const auto& entry) { return entry.second.handle == handle; });
-    if (it == known_.end()) {
-      result.set_value("device disconnected");
-      return;
+  void enqueue(std::function<void()> command) {
+    {
+      std::lock_guard lock(mutex);
+      commands.push_back(std::move(command));
     }
+    wake.signal();
+  }
+
+  void run();
+  void enumerateOnce();
+  void tryCandidates();
+  void writeFrame(const Frame& frame);
+  void readTakenDevice(int timeoutMs);
+  void dropTakenDevice();
+
+  std::unique_ptr<HidBackend> backend;
+  Executor& main;
+  const Events events;
+  const std::chrono::milliseconds pollInterval;
+  Pipe wake;
+  // Posted callbacks run only while this holds: it is read and cleared on the main thread.
+  std::atomic<bool> delivering{true};
+
+  std::mutex mutex;
+  std::condition_variable finishedChanged;
+  std::deque<std::function<void()>> commands;
+  bool stopping = false;
+  bool closed = false;
+  bool finished = false;
+
+  // Owned by the I/O thread.
+  struct Known {
+    HidDeviceRef ref;
+    bool gone = false;  // failed while taken: reported removed, forgotten once it leaves the list
+  };
+  std::map<std::string, Known> known;
+  uint64_t nextHandle = 1;
+  std::vector<uint64_t> candidates;
+  std::unique_ptr<HidConnection> connection;
+  std::optional<HidDeviceRef> taken;
+  Clock::time_point quietUntil{};
+};
+
+void HidIoThread::Shared::writeFrame(const Frame& frame) {
+  if (!connection) return;
+  uint8_t report[65] = {0};
+  std::copy(frame.begin(), frame.end(), report + 1);
+  std::string error;
+  switch (connection->write(report, error)) {
+    case HidWrite::Written:
+      quietUntil = {};  // its reply is due: read at once
+      break;
+    case HidWrite::Gone:
+      dropTakenDevice();
+      break;
+    case HidWrite::TimedOut:
+      // The board stopped taking reports; the engine's reply time-out ends the update.
+      break;
+  }
+}
+
+void HidIoThread::Shared::dropTakenDevice() {
+  // A device that fails a read or a write is gone as far as the update is concerned. It stays
+  // known until enumeration no longer lists it, so that it is neither reported removed twice nor
+  // attached again while its node lingers.
+  if (!taken) return;
+  const HidDeviceRef device = *taken;
+  connection.reset();
+  taken.reset();
+  if (auto it = known.find(device.info.path); it != known.end()) it->second.gone = true;
+  deliver([device](const Events& e) { e.removed(device); });
+}
+
+void HidIoThread::Shared::tryCandidates() {
+  if (connection) return;
+  for (const uint64_t handle : candidates) {
+    const auto it = std::find_if(known.begin(), known.end(), [&](const auto& entry) {
+      return entry.second.ref.handle == handle && !entry.second.gone;
+    });
+    if (it == known.end()) continue;
+    const HidDeviceRef device = it->second.ref;
     std::string why;
-    auto connection = backend_->open(it->second.info.path, why);
+    connection = backend->open(device.info.path, why);
     if (!connection) {
-      result.set_value(why.empty() ? "cannot open" : why);
-      return;
+      deliver([device, why = why.empty() ? std::string("cannot open") : why](const Events& e) {
+        e.openFailed(device, why);
+      });
+      continue;
     }
-    connection_ = std::move(connection);
-    openDevice_ = it->second;
-    result.set_value("");
-  });
-  error = answer.get();
-  return error.empty();
+    taken = device;
+    candidates.clear();
+    deliver([device](const Events& e) { e.opened(device); });
+    return;
+  }
 }
 
-void HidIoThread::write(const Frame& frame) {
-  enqueue([this, frame] {
-    if (!connection_) return;
-    uint8_t report[65] = {0};
-    std::copy(frame.begin(), frame.end(), report + 1);
-    std::string error;
-    if (!connection_->write(report, error)) dropOpenDevice(error);
-  });
-}
-
-void HidIoThread::close() {
-  enqueue([this] {
-    connection_.reset();
-    openDevice_.reset();
-  });
-}
-
-void HidIoThread::dropOpenDevice(const std::string& /*why*/) {
-  // A device that fails a read or a write is gone as far as the update is concerned; it is
-  // forgotten so that enumeration does not report its removal a second time.
-  if (!openDevice_) return;
-  const HidDeviceRef device = *openDevice_;
-  connection_.reset();
-  openDevice_.reset();
-  known_.erase(device.info.path);
-  main_.post([removed = events_.removed, device] { removed(device); });
-}
-
-void HidIoThread::enumerateOnce() {
-  const auto present = backend_->enumerate();
-  for (auto it = known_.begin(); it != known_.end();) {
+void HidIoThread::Shared::enumerateOnce() {
+  const auto present = backend->enumerate();
+  for (auto it = known.begin(); it != known.end();) {
     const bool stillThere =
         std::any_of(present.begin(), present.end(),
                     [&](const HidDeviceInfo& d) { return d.path == it->first; });
@@ -125,71 +182,148 @@ void HidIoThread::enumerateOnce() {
       ++it;
       continue;
     }
-    const HidDeviceRef device = it->second;
-    if (openDevice_ && openDevice_->handle == device.handle) {
-      connection_.reset();
-      openDevice_.reset();
+    const Known gone = it->second;
+    it = known.erase(it);
+    std::erase(candidates, gone.ref.handle);
+    if (gone.gone) continue;  // its removal was reported when it failed
+    if (taken && taken->handle == gone.ref.handle) {
+      connection.reset();
+      taken.reset();
     }
-    it = known_.erase(it);
-    main_.post([removed = events_.removed, device] { removed(device); });
+    deliver([device = gone.ref](const Events& e) { e.removed(device); });
   }
   for (const auto& info : present) {
-    if (known_.count(info.path)) continue;
-    HidDeviceRef device{nextHandle_++, info};
-    known_.emplace(info.path, device);
-    main_.post([attached = events_.attached, device] { attached(device); });
+    if (known.count(info.path)) continue;
+    HidDeviceRef device{nextHandle++, info};
+    known.emplace(info.path, Known{device});
+    deliver([device](const Events& e) { e.attached(device); });
   }
+  tryCandidates();
 }
 
-void HidIoThread::serviceOpenDevice(int timeoutMs) {
+void HidIoThread::Shared::readTakenDevice(int timeoutMs) {
   uint8_t report[64];
   std::string error;
-  const int got = connection_->read(report, sizeof report, timeoutMs, error);
+  const int got = connection->read(report, sizeof report, timeoutMs, error);
   if (got > 0) {
-    main_.post([deliver = events_.inputReport, handle = openDevice_->handle,
-                bytes = std::vector<uint8_t>(report, report + got)] { deliver(handle, bytes); });
+    quietUntil = Clock::now() + kTurnaround;
+    deliver([handle = taken->handle, bytes = std::vector<uint8_t>(report, report + got)](
+                const Events& e) { e.inputReport(handle, bytes); });
   } else if (got < 0) {
-    dropOpenDevice(error);
+    dropTakenDevice();
   }
 }
 
-void HidIoThread::run() {
-  auto nextEnumeration = std::chrono::steady_clock::now();
+void HidIoThread::Shared::run() {
+  auto nextEnumeration = Clock::now();
   for (;;) {
-    std::deque<std::function<void()>> commands;
+    std::deque<std::function<void()>> work;
+    bool stop = false;
     {
-      std::lock_guard lock(mutex_);
-      if (stopping_) return;
-      commands.swap(commands_);
+      std::lock_guard lock(mutex);
+      work.swap(commands);
+      stop = stopping;
     }
-    for (auto& command : commands)
+    // Frames queued before the end are still written: the final command is among them.
+    for (auto& command : work)
       command();
-
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= nextEnumeration) {
-      enumerateOnce();
-      nextEnumeration = now + pollInterval_;
-    }
-    const auto untilEnumeration = std::chrono::duration_cast<std::chrono::milliseconds>(
-        nextEnumeration - std::chrono::steady_clock::now());
-    const int waitMs = static_cast<int>(std::max<long long>(untilEnumeration.count(), 0)) + 1;
-
-    if (connection_ && connection_->pollDescriptor() < 0) {
-      serviceOpenDevice(std::min(waitMs, kPolledReadSliceMs));
+    if (stop) {
+      std::lock_guard lock(mutex);
+      if (commands.empty()) break;
       continue;
     }
-    pollfd fds[2] = {{wakeRead_, POLLIN, 0},
-                     {connection_ ? connection_->pollDescriptor() : -1, POLLIN, 0}};
-    const int ready = ::poll(fds, connection_ ? 2 : 1, waitMs);
-    if (ready <= 0) continue;
-    if (fds[0].revents & POLLIN) {
-      // One read empties the pipe: every wake-up is a single byte and far fewer than 256 queue
-      // up between two turns of this loop.
-      char drain[256];
-      [[maybe_unused]] const ssize_t drained = ::read(wakeRead_, drain, sizeof drain);
+
+    const auto now = Clock::now();
+    if (now >= nextEnumeration) {
+      enumerateOnce();
+      nextEnumeration = now + pollInterval;
     }
-    if (connection_ && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) serviceOpenDevice(0);
+    const auto untilEnumeration =
+        std::chrono::duration_cast<std::chrono::milliseconds>(nextEnumeration - Clock::now());
+    const int waitMs = static_cast<int>(std::max<long long>(untilEnumeration.count(), 0)) + 1;
+
+    // A device without a descriptor (hidapi) is read only while no frame of ours may be on its
+    // way: a frame never waits for a read slice to end.
+    const bool readSlice =
+        connection && connection->pollDescriptor() < 0 && Clock::now() >= quietUntil;
+    const int sleepMs =
+        connection && connection->pollDescriptor() < 0 && !readSlice
+            ? static_cast<int>(std::min<long long>(
+                  waitMs,
+                  std::chrono::ceil<std::chrono::milliseconds>(quietUntil - Clock::now()).count()))
+            : waitMs;
+    pollfd fds[2] = {{wake.readEnd(), POLLIN, 0},
+                     {connection ? connection->pollDescriptor() : -1, POLLIN, 0}};
+    const int ready = ::poll(fds, 2, readSlice ? 0 : sleepMs);
+    if (ready > 0 && (fds[0].revents & POLLIN)) {
+      wake.drain();
+      continue;  // commands first
+    }
+    if (readSlice) {
+      readTakenDevice(std::min(waitMs, kPolledReadSliceMs));
+    } else if (connection && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      readTakenDevice(0);
+    }
   }
+  connection.reset();
+  std::lock_guard lock(mutex);
+  finished = true;
+  finishedChanged.notify_all();
+}
+
+// ---- I/O thread
+// -----------------------------------------------------------------------------------
+
+HidIoThread::HidIoThread(std::unique_ptr<HidBackend> backend, Executor& mainThread, Events events,
+                         std::chrono::milliseconds pollInterval)
+    : shared_(std::make_shared<Shared>(std::move(backend), mainThread, std::move(events),
+                                       pollInterval)) {}
+
+HidIoThread::~HidIoThread() {
+  shared_->delivering = false;
+  if (!thread_.joinable()) return;
+  std::unique_lock lock(shared_->mutex);
+  shared_->stopping = true;
+  shared_->wake.signal();
+  const bool done =
+      shared_->finishedChanged.wait_for(lock, kFlushLimit, [&] { return shared_->finished; });
+  shared_->closed = true;
+  lock.unlock();
+  if (done) {
+    thread_.join();
+  } else {
+    // Blocked in the platform (a board that takes no reports): the program must still end.
+    thread_.detach();
+  }
+}
+
+void HidIoThread::start() {
+  if (!thread_.joinable()) thread_ = std::thread([s = shared_] { s->run(); });
+}
+
+void HidIoThread::take(uint64_t handle) {
+  shared_->enqueue([s = shared_.get(), handle] {
+    if (std::find(s->candidates.begin(), s->candidates.end(), handle) == s->candidates.end()) {
+      s->candidates.push_back(handle);
+    }
+    s->tryCandidates();
+  });
+}
+
+void HidIoThread::write(const Frame& frame) {
+  shared_->enqueue([s = shared_.get(), frame] { s->writeFrame(frame); });
+}
+
+void HidIoThread::close() {
+  shared_->enqueue([s = shared_.get()] {
+    s->connection.reset();
+    if (s->taken) {
+      if (auto it = s->known.find(s->taken->info.path); it != s->known.end()) {
+        it->second.gone = true;
+      }
+    }
+    s->taken.reset();
+  });
 }
 
 // ---- the link
@@ -198,37 +332,50 @@ void HidIoThread::run() {
 HidLink::HidLink(std::unique_ptr<HidBackend> backend, Executor& mainThread, Diagnostics& diag,
                  std::chrono::milliseconds pollInterval)
     : diag_(diag),
+      startError_(backend->startError()),
       io_(std::move(backend), mainThread,
           {[this](HidDeviceRef d) { DeviceMatchingCallback(d); },
            [this](HidDeviceRef d) { DeviceRemovalCallback(d); },
-           [this](uint64_t h, std::vector<uint8_t> r) { InputReportCallback(h, r); }},
+           [this](uint64_t h, std::vector<uint8_t> r) { InputReportCallback(h, r); },
+           [this](HidDeviceRef d) { deviceOpened(d); },
+           [this](HidDeviceRef d, std::string e) { openFailed(d, e); }},
           pollInterval) {}
 
 void HidLink::RegisterHID(UpdateEngine& engine) {
   engine_ = &engine;
+  if (!startError_.empty()) {
+    diag_.systemLog("HID: cannot start the HID library: " + startError_);
+    return;
+  }
   io_.start();
   diag_.systemLog("IOHIDManager打开成功");
 }
 
 void HidLink::DeviceMatchingCallback(const HidDeviceRef& device) {
   if (deviceAttached_) return;
-  deviceVID_ = static_cast<uint32_t>(GetIntProperty(device.info.vendorId)) & 0xFFFF;
-  devicePID_ = static_cast<uint32_t>(GetIntProperty(device.info.productId)) & 0xFFFF;
+  const auto vid = static_cast<uint32_t>(GetIntProperty(device.info.vendorId)) & 0xFFFF;
+  const auto pid = static_cast<uint32_t>(GetIntProperty(device.info.productId)) & 0xFFFF;
   diag_.systemLog(strprintf("插入：0x%llx", static_cast<unsigned long long>(device.handle)));
-  diag_.systemLog(strprintf("VID：%04X PID : %04X", deviceVID_, devicePID_));
-  if (deviceVID_ != BOOTLOADER_VID || devicePID_ != BOOTLOADER_PID) return;
+  diag_.systemLog(strprintf("VID：%04X PID : %04X", vid, pid));
+  if (vid != BOOTLOADER_VID || pid != BOOTLOADER_PID) return;
+  // Taken once it opens: a bootloader the user may not open yet (udev's ACL lands a moment after
+  // the node) is tried again at each enumeration while the window keeps waiting.
+  io_.take(device.handle);
+}
 
-  // A bootloader the user may not open (no udev rule yet) is not taken: the window keeps waiting,
-  // and the board is taken when it comes back with access.
-  std::string error;
-  if (!io_.open(device.handle, error)) {
-    diag_.systemLog(strprintf("HID: cannot open the bootloader at %s: %s", device.info.path.c_str(),
-                              error.c_str()));
-    return;
-  }
+void HidLink::deviceOpened(const HidDeviceRef& device) {
+  if (deviceAttached_) return;
   deviceAttached_ = true;
   hidDevice_ = device.handle;
+  deviceVID_ = BOOTLOADER_VID;
+  devicePID_ = BOOTLOADER_PID;
   if (engine_) engine_->SyncOnTake();
+}
+
+void HidLink::openFailed(const HidDeviceRef& device, const std::string& error) {
+  if (!openFailureSaid_.insert(device.handle).second) return;
+  diag_.systemLog(strprintf("HID: cannot open the bootloader at %s: %s", device.info.path.c_str(),
+                            error.c_str()));
 }
 
 void HidLink::DeviceRemovalCallback(const HidDeviceRef& device) {
@@ -236,12 +383,11 @@ void HidLink::DeviceRemovalCallback(const HidDeviceRef& device) {
   const auto pid = static_cast<uint32_t>(GetIntProperty(device.info.productId)) & 0xFFFF;
   diag_.systemLog(strprintf("拔出：0x%llx设备", static_cast<unsigned long long>(device.handle)));
   diag_.systemLog(strprintf("VID：%04X PID : %04X", vid, pid));
-  // Once a board is taken, only that board's removal counts: a second bootloader unplugged
-  // beside it carries the same IDs and must not end the update of the first.
-  const bool matches =
-      hidDevice_ ? *hidDevice_ == device.handle : vid == deviceVID_ && pid == devicePID_;
-  if (!matches) return;
-  if (hidDevice_) io_.close();
+  openFailureSaid_.erase(device.handle);
+  // Only the taken board's removal counts: a bootloader that never opened, or a second one
+  // unplugged beside it, carries the same IDs and must not end the update.
+  if (hidDevice_ != device.handle) return;
+  io_.close();
   hidDevice_.reset();
   if (engine_) engine_->RemovalRule(deviceVID_, devicePID_);
   deviceVID_ = 0;

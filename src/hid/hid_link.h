@@ -1,14 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,60 +26,48 @@ struct HidDeviceRef {
 };
 
 // Every call into the platform's HID layer happens on this one thread (hidapi is not thread-safe):
-// it polls enumeration, reports attachments and removals, reads the open device and writes to
-// it. What it finds is posted to the main thread through the executor.
+// it polls enumeration, reports attachments and removals, opens, reads and writes the taken
+// device. What it finds is posted to the main thread through the executor. No call of the main
+// thread waits for it, except the destructor, and that only for kFlushLimit.
 class HidIoThread {
  public:
   struct Events {
     std::function<void(HidDeviceRef)> attached;
     std::function<void(HidDeviceRef)> removed;
     std::function<void(uint64_t handle, std::vector<uint8_t> report)> inputReport;
+    std::function<void(HidDeviceRef)> opened;
+    std::function<void(HidDeviceRef, std::string error)> openFailed;
   };
+
+  // How long the program's end waits for queued frames (the final command among them) to reach
+  // the device; past it, a call still blocked in the platform is left to end on its own.
+  static constexpr std::chrono::milliseconds kFlushLimit{1000};
 
   HidIoThread(std::unique_ptr<HidBackend> backend, Executor& mainThread, Events events,
               std::chrono::milliseconds pollInterval = std::chrono::milliseconds(250));
-  ~HidIoThread();  // stops and joins the thread; the open device is closed
+  ~HidIoThread();  // writes what is queued, within kFlushLimit, then stops
   HidIoThread(const HidIoThread&) = delete;
   HidIoThread& operator=(const HidIoThread&) = delete;
 
   void start();
-  // Opens the device and makes it the one that is read; waits for the I/O thread's answer.
-  bool open(uint64_t handle, std::string& error);
-  // Queues one output report (report ID 0 and the 64 bytes) for the open device.
+  // Opens the device now and, while it fails, again at each enumeration until it opens or goes
+  // away; `opened` or `openFailed` follows each try. The first candidate that opens is taken.
+  void take(uint64_t handle);
+  // Queues one output report (report ID 0 and the 64 bytes) for the taken device; it goes out at
+  // once, not after a read in progress.
   void write(const Frame& frame);
-  // Closes the open device, if any.
+  // Closes the taken device, if any.
   void close();
 
  private:
-  void run();
-  void enqueue(std::function<void()> command);
-  void wake();
-  void enumerateOnce();
-  void serviceOpenDevice(int timeoutMs);
-  void dropOpenDevice(const std::string& why);
-
-  std::unique_ptr<HidBackend> backend_;
-  Executor& main_;
-  Events events_;
-  std::chrono::milliseconds pollInterval_;
-
-  std::mutex mutex_;
-  std::deque<std::function<void()>> commands_;
-  bool stopping_ = false;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
+  struct Shared;
+  std::shared_ptr<Shared> shared_;
   std::thread thread_;
-
-  // Owned by the I/O thread.
-  std::map<std::string, HidDeviceRef> known_;
-  uint64_t nextHandle_ = 1;
-  std::unique_ptr<HidConnection> connection_;
-  std::optional<HidDeviceRef> openDevice_;
 };
 
-// The link to the board's bootloader: takes the first device with the bootloader's IDs, feeds its
-// input reports to the engine, notices its removal and carries the engine's output reports. One
-// board per run: once a board was taken, later attachments are ignored.
+// The link to the board's bootloader: takes the first device with the bootloader's IDs that
+// opens, feeds its input reports to the engine, notices its removal and carries the engine's
+// output reports. One board per run: once a board was taken, later attachments are ignored.
 class HidLink final : public ReportPort {
  public:
   HidLink(std::unique_ptr<HidBackend> backend, Executor& mainThread, Diagnostics& diag,
@@ -106,12 +91,17 @@ class HidLink final : public ReportPort {
   }
 
  private:
+  void deviceOpened(const HidDeviceRef& device);
+  void openFailed(const HidDeviceRef& device, const std::string& error);
+
   Diagnostics& diag_;
   UpdateEngine* engine_ = nullptr;  // not owned; set by RegisterHID
   bool deviceAttached_ = false;
   uint32_t deviceVID_ = 0;
   uint32_t devicePID_ = 0;
   std::optional<uint64_t> hidDevice_;
+  std::set<uint64_t> openFailureSaid_;  // a failing open is retried often, but said once
+  std::string startError_;
   HidIoThread io_;
 };
 

@@ -25,10 +25,12 @@ class HidapiConnection final : public HidConnection {
  public:
   explicit HidapiConnection(hid_device* device) : device_(device) {}
 
-  bool write(const uint8_t (&report)[65], std::string& error) override {
-    if (hid_write(device_.get(), report, sizeof report) >= 0) return true;
+  // hidraw's write ends when the USB transfer does, and the kernel bounds that; there is no
+  // non-blocking write to ask for.
+  HidWrite write(const uint8_t (&report)[65], std::string& error) override {
+    if (hid_write(device_.get(), report, sizeof report) >= 0) return HidWrite::Written;
     error = narrow(hid_error(device_.get()));
-    return false;
+    return HidWrite::Gone;
   }
 
   int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) override {
@@ -47,6 +49,11 @@ struct EnumerationFree {
 
 class HidapiBackend final : public HidBackend {
  public:
+  HidapiBackend() {
+    if (hid_init() != 0) startError_ = narrow(hid_error(nullptr));
+  }
+  std::string startError() const override { return startError_; }
+
   std::vector<HidDeviceInfo> enumerate() override {
     std::vector<HidDeviceInfo> devices;
     std::unique_ptr<hid_device_info, EnumerationFree> list(hid_enumerate(0, 0));
@@ -65,6 +72,9 @@ class HidapiBackend final : public HidBackend {
     }
     return std::make_unique<HidapiConnection>(device);
   }
+
+ private:
+  std::string startError_;
 };
 
 }  // namespace

@@ -16,6 +16,8 @@ namespace trident {
 
 namespace {
 
+constexpr int kWriteLimitMs = 1000;
+
 class VirtualConnection final : public HidConnection {
  public:
   explicit VirtualConnection(int fd) : fd_(fd) {}
@@ -23,11 +25,24 @@ class VirtualConnection final : public HidConnection {
   VirtualConnection(const VirtualConnection&) = delete;
   VirtualConnection& operator=(const VirtualConnection&) = delete;
 
-  bool write(const uint8_t (&report)[65], std::string& error) override {
-    const ssize_t sent = ::send(fd_, report, sizeof report, MSG_NOSIGNAL);
-    if (sent == static_cast<ssize_t>(sizeof report)) return true;
-    error = sent < 0 ? std::strerror(errno) : "short write";
-    return false;
+  // The socket never blocks: a board that stops reading gets kWriteLimitMs to take the report.
+  HidWrite write(const uint8_t (&report)[65], std::string& error) override {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const ssize_t sent = ::send(fd_, report, sizeof report, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent == static_cast<ssize_t>(sizeof report)) return HidWrite::Written;
+      if (sent >= 0) {
+        error = "short write";
+        return HidWrite::Gone;
+      }
+      if (errno != EAGAIN && errno != EINTR) {
+        error = std::strerror(errno);
+        return HidWrite::Gone;
+      }
+      pollfd p{fd_, POLLOUT, 0};
+      ::poll(&p, 1, kWriteLimitMs);
+    }
+    error = "the board took no report for a second";
+    return HidWrite::TimedOut;
   }
 
   int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) override {
@@ -75,7 +90,9 @@ class VirtualBackend final : public HidBackend {
       error = "socket path too long";
       return nullptr;
     }
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    // Non-blocking, so that neither the connect nor a later send can hold the I/O thread: a
+    // board whose backlog is full is simply tried again at the next enumeration.
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
       error = std::strerror(errno);
       return nullptr;
