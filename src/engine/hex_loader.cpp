@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -181,8 +182,71 @@ void sizeImage(HexImage& image, long long fileSize) {
   image.capacity = capacity;
 }
 
+// A record is at most 521 characters (255 data bytes); a line that fills the window is none.
+constexpr size_t kMaxRecordBytes = 5 + 255;
+
+bool isBlank(std::string_view line) {
+  return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// Follows where the records put their bytes. The board takes a length and a stream from its base,
+// so only data that continues the run before it is programmed as the file means it; its 16-bit
+// sum cannot see the order, so nothing else may reach it.
+class RecordCheck {
+ public:
+  // Decodes one record (its line without the line break) into `bytes`; false when it is damaged.
+  bool accept(std::string_view record, std::array<uint8_t, kMaxRecordBytes>& bytes) {
+    if (record.size() < 11 || record.size() % 2 == 0 || record[0] != ':' ||
+        record.size() > 1 + 2 * kMaxRecordBytes) {
+      return false;
+    }
+    uint8_t sum = 0;
+    const size_t count = record.size() / 2;
+    for (size_t i = 0; i < count; ++i) {
+      const int hi = hexValue(record[1 + 2 * i]);
+      const int lo = hexValue(record[2 + 2 * i]);
+      if (hi < 0 || lo < 0) return false;
+      bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
+      sum = static_cast<uint8_t>(sum + bytes[i]);
+    }
+    const size_t length = bytes[0];
+    if (sum != 0 || count != 5 + length) return false;
+    const uint32_t offset = static_cast<uint32_t>(bytes[1] << 8 | bytes[2]);
+    const uint32_t word = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]);
+    switch (bytes[3]) {
+      case 0x00:
+        if (length == 0) return true;
+        if (next_ && base_ + offset != *next_) return false;
+        next_ = base_ + offset + length;
+        return true;
+      case 0x01:
+        sawEnd_ = true;
+        return length == 0;
+      case 0x02:
+        base_ = uint64_t{word} << 4;
+        return length == 2;
+      case 0x04:
+        base_ = uint64_t{word} << 16;
+        return length == 2;
+      case 0x03:
+      case 0x05:
+        return length == 4;
+      default:
+        return false;
+    }
+  }
+  bool sawEnd() const { return sawEnd_; }
+
+ private:
+  uint64_t base_ = 0;
+  std::optional<uint64_t> next_;
+  bool sawEnd_ = false;
+};
+
 template <typename Lines>
 void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& diag) {
+  RecordCheck check;
+  std::array<uint8_t, kMaxRecordBytes> bytes;
   for (;;) {
     const std::string_view ahead = lines.ahead(kLinePiece + 1);
     if (ahead.empty()) break;
@@ -194,29 +258,29 @@ void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& di
     lines.consume(length);
     ++lineNO;
 
-    if (length < 9 || piece[7] != '0' || piece[8] != '0') {
-      traceSkippedLine(diag, lineNO, piece, length);
-      continue;
-    }
-    // Only the data digits before the line break count; a record that declares more bytes than
-    // its line holds gives the bytes it holds.
     size_t content = length;
     if (content > 0 && piece[content - 1] == '\n') --content;
     if (content > 0 && piece[content - 1] == '\r') --content;
-    const uint32_t declared = hexField2(piece[1], piece[2]);
-    const size_t present = content > 9 ? (content - 9) / 2 : 0;
-    size_t count = std::min<size_t>(declared, present);
+    const std::string_view record(piece, content);
+    const bool blank = isBlank(record);
+    if ((newline == nullptr && ahead.size() > window) || (!blank && !check.accept(record, bytes))) {
+      image.damagedLine = lineNO + 1;  // users count lines from 1
+      return;
+    }
+    if (blank || piece[7] != '0' || piece[8] != '0') {
+      traceSkippedLine(diag, lineNO, piece, length);
+      continue;
+    }
+    size_t count = bytes[0];
     if (count > image.capacity - image.length) {
       image.tooLarge = true;
       count = image.capacity - image.length;
     }
-    const char* digits = piece + 9;
-    uint8_t* out = image.bytes.get() + image.length;
-    for (size_t i = 0; i < count; ++i) {
-      out[i] = static_cast<uint8_t>(hexField2(digits[2 * i], digits[2 * i + 1]));
-    }
+    std::memcpy(image.bytes.get() + image.length, bytes.data() + 4, count);
     image.length += static_cast<uint32_t>(count);
   }
+  // Every tool writes one; without it a download cut at a line boundary would pass.
+  if (!check.sawEnd()) image.damagedLine = lineNO + 2;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "common/diagnostics.h"
@@ -20,15 +21,22 @@ struct HexImage {
   uint32_t capacity = 0;  // size of `bytes`
   uint32_t length = 0;    // bytes stored; always equal to the sum of the stored record bytes
   bool tooLarge = false;  // the file held more than kMaxImageBytes data bytes
+  // The first line that shows the file damaged or scattered (see checkRecord); the file must not
+  // be programmed. A missing end-of-file record is reported on the line after the last.
+  std::optional<int32_t> damagedLine;
 };
 
 enum class HexLoadStatus { Loaded, CannotOpen };
 
-// Reads the file in one pass with a fixed line window of 1023 characters (a longer line is taken
-// in pieces, each examined as a line of its own) and writes the loader's trace lines. Never reads
-// past a line or writes past the image: a data record is taken only as far as the data digits its
-// line actually holds, and the image is sized once from the file size, capped just above the
-// largest image the bootloader accepts. `lineNO` receives the number of the last line examined.
+// Reads the file in one pass with a fixed line window of 1023 characters and writes the loader's
+// trace lines. Every record is checked on the way: a line longer than the window, a record whose
+// start code, digits, length or checksum is wrong, a record type other than 00-05, data that does
+// not continue the run of the data before it (after the extended segment and linear address
+// records are applied: no gap, no overlap, never back), and a file without an end-of-file record
+// all set `damagedLine`, and reading stops there. Blank lines are skipped; data after the
+// end-of-file record still counts where it continues the run. The image is sized once from the
+// file size, capped just above the largest image the bootloader accepts; `lineNO` receives the
+// number of the last line examined.
 HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, int32_t& lineNO,
                            Diagnostics& diag);
 

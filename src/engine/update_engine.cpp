@@ -155,8 +155,16 @@ void UpdateEngine::LoadHexFile() {
   st_.acodeLength = image.length;
   st_.acodeTotal = image.length;
 
-  // Programming an image with no data would leave the board without firmware, and one past the
-  // packet-number limit could never finish: both are refused before any frame goes out.
+  // A damaged or scattered file can only be programmed wrong, an image with no data would leave
+  // the board without firmware, and one past the packet-number limit could never finish: each is
+  // refused before any frame goes out.
+  if (image.damagedLine) {
+    ports_.diag.systemLog(strprintf("LoadHexFile: the firmware file is damaged at line %d; refused",
+                                    *image.damagedLine));
+    showSetupErrorAlertWithMessage(
+        strprintf("Error: The firmware file is damaged (line %d)", *image.damagedLine));
+    return;
+  }
   if (image.tooLarge) {
     ports_.diag.systemLog(
         strprintf("LoadHexFile: the image holds more than %u bytes; refused", kMaxImageBytes));
