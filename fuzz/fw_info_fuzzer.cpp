@@ -7,7 +7,7 @@
 #include "engine/fw_info.h"
 #include "fuzz_check.h"
 #include "targets.h"
-#include "update/release_text.h"
+#include "records/release_text.h"
 
 namespace trident::fuzz {
 

@@ -14,7 +14,7 @@
 #include "records/split.h"
 #include "records/url_escape.h"
 #include "targets.h"
-#include "update/release_text.h"
+#include "records/release_text.h"
 
 namespace trident::fuzz {
 

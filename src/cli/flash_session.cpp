@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "update/release_text.h"
+#include "records/release_text.h"
 
 namespace trident {
 
@@ -32,7 +32,9 @@ ConsoleWindow::ConsoleWindow(std::FILE* out, bool terminal) : out_(out), termina
 void ConsoleWindow::say(const std::string& line) {
   if (barDrawn_) std::fputc('\n', out_);
   barDrawn_ = false;
-  std::fprintf(out_, "%s\n", line.c_str());
+  // Versions and reasons are server text.
+  const std::string shown = terminal_ ? terminalSafe(line, false) : line;
+  std::fprintf(out_, "%s\n", shown.c_str());
   std::fflush(out_);
 }
 

@@ -7,11 +7,14 @@
 #include <thread>
 
 #if defined(_WIN32)
+#include <io.h>
 #include <process.h>
 #define TRIDENT_GETPID _getpid
+#define TRIDENT_ISATTY(stream) (_isatty(_fileno(stream)) != 0)
 #else
 #include <unistd.h>
 #define TRIDENT_GETPID getpid
+#define TRIDENT_ISATTY(stream) (isatty(fileno(stream)) == 1)
 #endif
 #if defined(__linux__)
 #include <sys/syscall.h>
@@ -67,11 +70,15 @@ std::string systemLogPrefix(std::string_view programName) {
 
 ConsoleDiagnostics::ConsoleDiagnostics(std::string programName, std::FILE* logStream,
                                        std::FILE* traceStream)
-    : programName_(std::move(programName)), log_(logStream), trace_(traceStream) {}
+    : programName_(std::move(programName)),
+      log_(logStream),
+      trace_(traceStream),
+      logIsTerminal_(isTerminal(logStream)),
+      traceIsTerminal_(isTerminal(traceStream)) {}
 
 void ConsoleDiagnostics::systemLog(std::string_view line) {
   std::string text = systemLogPrefix(programName_);
-  text.append(line);
+  text.append(logIsTerminal_ ? terminalSafe(line, false) : std::string(line));
   text.push_back('\n');
   std::lock_guard lock(mutex_);
   std::fwrite(text.data(), 1, text.size(), log_);
@@ -81,13 +88,50 @@ void ConsoleDiagnostics::systemLog(std::string_view line) {
 void ConsoleDiagnostics::standardOutput(std::string_view text) {
   std::lock_guard lock(mutex_);
   if (!traceEnabled_) return;
-  std::fwrite(text.data(), 1, text.size(), trace_);
+  if (traceIsTerminal_) {
+    const std::string safe = terminalSafe(text, true);
+    std::fwrite(safe.data(), 1, safe.size(), trace_);
+  } else {
+    std::fwrite(text.data(), 1, text.size(), trace_);
+  }
   std::fflush(trace_);
 }
 
 void ConsoleDiagnostics::setTraceEnabled(bool enabled) {
   std::lock_guard lock(mutex_);
   traceEnabled_ = enabled;
+}
+
+std::string joined(std::initializer_list<std::string_view> parts) {
+  std::string out;
+  for (const auto part : parts)
+    out.append(part);
+  return out;
+}
+
+bool isTerminal(std::FILE* stream) {
+  return TRIDENT_ISATTY(stream);
+}
+
+std::string terminalSafe(std::string_view text, bool keepLineBreaks) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool lineBreak =
+        keepLineBreaks && (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'));
+    // C1 controls travel as the UTF-8 pairs C2 80 to C2 9F.
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if ((c < 0x20 && c != '\t' && !lineBreak) || c == 0x7F || c1) {
+      out.push_back('?');
+      i += c1 ? 1 : 0;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
 }
 
 }  // namespace trident

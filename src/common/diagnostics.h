@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,6 +36,10 @@ class ConsoleDiagnostics final : public Diagnostics {
   std::string programName_;
   std::FILE* log_;
   std::FILE* trace_;
+  // Server text reaches both: on a terminal its control characters could move the cursor,
+  // retitle the terminal or hide the verdict.
+  bool logIsTerminal_;
+  bool traceIsTerminal_;
   bool traceEnabled_ = true;
   std::mutex mutex_;
 };
@@ -54,6 +59,17 @@ std::string strprintf(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// Whether the stream is a terminal.
+bool isTerminal(std::FILE* stream);
+
+// Text as a terminal may show it: every control character (C0, DEL, C1) becomes "?", tabs stay,
+// and so do line breaks (LF, CR LF) when `keepLineBreaks` is set.
+std::string terminalSafe(std::string_view text, bool keepLineBreaks);
+
+// Log lines that carry server text are built by joining, not by printf: such text may hold
+// anything, a NUL byte or a "%" included.
+std::string joined(std::initializer_list<std::string_view> parts);
 
 // The text form of a value that may be absent: absent values print as "(null)".
 inline std::string_view orNull(const std::optional<std::string>& value) {

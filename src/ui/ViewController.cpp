@@ -70,6 +70,10 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
     view->setSizePolicy(policy);
   }
 
+  // The version comes from the server: markup in it is shown as it stands, never rendered.
+  ui_->VerMessage->setTextFormat(Qt::PlainText);
+  ui_->HintMessage1->setTextFormat(Qt::PlainText);
+
   connect(ui_->ActionButton, &QPushButton::clicked, this, [this] {
     if (hooks_.OnActionButtonClick) hooks_.OnActionButtonClick();
   });

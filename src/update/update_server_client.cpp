@@ -9,23 +9,14 @@
 
 #include "engine/status.h"
 #include "records/checksum_text.h"
+#include "records/release_text.h"
 #include "records/split.h"
 #include "records/url_escape.h"
-#include "update/release_text.h"
 #include "update/variants.h"
 
 namespace trident {
 
 namespace {
-
-// Log lines are built by joining, not by printf: release fields are server text and may hold
-// anything, a NUL byte included.
-std::string joined(std::initializer_list<std::string_view> parts) {
-  std::string out;
-  for (const auto part : parts)
-    out.append(part);
-  return out;
-}
 
 struct FileClose {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -138,44 +129,15 @@ void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::strin
     return;
   }
 
-  std::optional<std::string> ftpUrlTxtDataStr = decodeUtf8(outcome.body);
-  diag.systemLog(joined({"DEBUG: [Download] dataTask data = ", bodyDescription(outcome.body),
-                         ", ftpUrlTxtDataStr = ", orNull(ftpUrlTxtDataStr)}));
-  diag.systemLog(joined({"DEBUG: [Download] 下載根目錄 = ", ftpRootUrlStr_}));
-  diag.systemLog(joined({"DEBUG: [Download] 下載檔案txt連結 = ", url}));
-  diag.systemLog(joined({"DEBUG: [Download] 下載檔案txt連結的內容 = ", orNull(ftpUrlTxtDataStr)}));
-  if (ftpUrlTxtDataStr && hasCommentLines(*ftpUrlTxtDataStr)) {
-    diag.systemLog("DEBUG: [Download] 下載檔案txt 有 // ");
-    ftpUrlTxtDataStr = dropCommentLines(*ftpUrlTxtDataStr);
-    diag.systemLog(joined({"DEBUG: [Download] 去 // 後 = ", *ftpUrlTxtDataStr}));
-  }
-  // No text at all (not UTF-8) has no fields; an empty text has one.
-  const std::vector<std::string> ftpInfoTextAry =
-      ftpUrlTxtDataStr ? splitByComma(*ftpUrlTxtDataStr) : std::vector<std::string>{};
-  if (ftpInfoTextAry.size() < 4) {
-    ports_.engine.showErrorAlertWithMessage("Parse txt file error");
+  ReleaseReading reading = readReleaseText(outcome.body, url, ftpRootUrlStr_);
+  for (const auto& line : reading.log)
+    diag.systemLog(line);
+  if (reading.release) currentRelease_ = std::move(reading.release);
+  if (reading.refusal) {
+    ports_.engine.showErrorAlertWithMessage(*reading.refusal);
     return;
   }
-  recordStep(ftpInfoTextAry);
-}
-
-void UpdateServerClient::recordStep(const std::vector<std::string>& ftpInfoTextAry) {
-  auto& diag = ports_.diag;
-  const RemoteTxtFileModel model(ftpInfoTextAry[0], ftpInfoTextAry[1], ftpInfoTextAry[2],
-                                 ftpInfoTextAry[3]);
-  currentRelease_ = std::make_shared<const RemoteTxtFileViewModel>(model, ftpRootUrlStr_, diag);
-  const auto& release = *currentRelease_;
-  const auto& checkSumStr = release.checkSumStr();
-  if (!checkSumStr || isCheckSumStrTooShort(*checkSumStr)) {
-    diag.systemLog("DEBUG: checkSumStr error");
-    ports_.engine.showErrorAlertWithMessage("checkSumStr error");
-    return;
-  }
-  ports_.engine.releaseAccepted(orNull(release.versionStr()));
-  diag.systemLog(joined({"DEBUG: [Download] pasre:版本 = ", orNull(release.versionStr()),
-                         ", checkSum = ", orNull(checkSumStr),
-                         ", hexFileUrlStr = ", orNull(release.hexFileUrlStr())}));
-  diag.systemLog(joined({"DEBUG: [Download] aHexUrl = ", orNull(release.aHexUrl())}));
+  ports_.engine.releaseAccepted(orNull(currentRelease_->versionStr()));
 }
 
 void UpdateServerClient::downloadNewVerHexFile() {

@@ -62,7 +62,6 @@ class UpdateServerClient final : public UpdateServerPort {
  private:
   void readReleaseDescription(uint64_t fetch, const std::string& url,
                               const TransferOutcome& outcome);
-  void recordStep(const std::vector<std::string>& ftpInfoTextAry);
   void firmwareDownloaded(const RemoteTxtFileViewModel& release,
                           const std::optional<std::string>& transferError,
                           const std::optional<std::string>& writeError);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "client_rig.h"
-#include "update/release_text.h"
+#include "records/release_text.h"
 #include "update/variants.h"
 
 namespace trident {

@@ -1,7 +1,7 @@
 // The text rules of a release description: decoding, comment lines, and the checksum field.
 #include <gtest/gtest.h>
 
-#include "update/release_text.h"
+#include "records/release_text.h"
 
 namespace trident {
 namespace {

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "records/remote_txt_file.h"
 
 namespace trident {
 
@@ -32,5 +36,25 @@ int64_t hexStringToInteger(std::string_view text);
 // that is not hex counts as 0; characters after the sixth are ignored. Characters are counted as
 // code points, as the checksum length rule counts them.
 uint64_t ftpChecksumInteger(std::string_view checkSumStr);
+
+// A release description is a few lines; a body larger than this is refused unread.
+inline constexpr size_t kMaxReleaseDescriptionBytes = 64 * 1024;
+
+// What one release-description body says, decided in one place: the release, or the alert that
+// refuses it, and the log lines written on the way, in order.
+struct ReleaseReading {
+  std::shared_ptr<const RemoteTxtFileViewModel> release;  // the record of the release line, if any
+  std::optional<std::string> refusal;  // "Parse txt file error" or "checkSumStr error"
+  std::vector<std::string> log;
+};
+
+// Reads the body fetched from `url` on the server at `ftpRootUrlStr`. Refused with "Parse txt file
+// error": a body over kMaxReleaseDescriptionBytes, one that is not UTF-8 or has fewer than four
+// fields, and a firmware path that does not begin with "/" or whose URL names another scheme,
+// host or port than the server's. Refused with "checkSumStr error": a checksum text without four
+// hex digits after its first two characters. A line break at the end of the path is the file's
+// own, not the path's, and is dropped. `release` is set whenever the line had four fields.
+ReleaseReading readReleaseText(std::string_view body, std::string_view url,
+                               std::string_view ftpRootUrlStr);
 
 }  // namespace trident
