@@ -181,7 +181,7 @@ FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
       lastProgress = now;
     } else if (awaitingBoard(st.iStatus) && now - lastProgress > options_.replyTimeout) {
       window_.say(strprintf("trident-flash: the board stopped answering (no reply to frame %u)",
-                            st.packNo - 2));
+                            st.sentPackNo));
       return FlashOutcome::TimedOut;
     }
   }

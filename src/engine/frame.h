@@ -32,7 +32,8 @@ Frame makeSyncFrame();
 
 void putU32LE(Frame& frame, size_t offset, uint32_t value);
 
-// Packet number a reply carries in bytes 4-5. Reports shorter than 6 bytes carry none.
+// Packet number a report carries in bytes 4-5, a reply or a frame of ours. Reports shorter than 6
+// bytes carry none.
 uint16_t replyPacketNumber(const Frame& report);
 
 // The 128 lower-case hex digits of a report, bytes 0 to 63.

@@ -21,6 +21,7 @@ UpdateEngine::UpdateEngine(Ports ports, std::filesystem::path hexFile)
     : ports_(ports), hexFile_(std::move(hexFile)) {}
 
 void UpdateEngine::sendFrame(const Frame& frame) {
+  st_.sentPackNo = replyPacketNumber(frame);
   ports_.diag.standardOutput(sendDump(frame));
   ports_.report.writeReport(frame);
 }

@@ -21,6 +21,7 @@ inline constexpr uint32_t BOOTLOADER_PID = 0x3F00;
 struct EngineState {
   uint32_t iStatus = STATUS_WAIT_GET_DUNNO_DEVICE_FWVER;
   uint32_t packNo = 1;                    // packet number of the next numbered frame
+  uint16_t sentPackNo = 0;                // packet number of the last frame sent
   std::unique_ptr<uint8_t[]> acodeImage;  // the decoded firmware image
   uint32_t acodeCapacity = 0;             // size of acodeImage
   uint32_t acodeLength = 0;               // bytes stored, then bytes not yet sent
