@@ -25,7 +25,12 @@ namespace trident {
 namespace {
 
 constexpr QStringView kLoadingHint = u"Download Update File From FTP , Please wait";
+// The prompt was written for one platform; elsewhere the board goes into a computer.
+#ifdef Q_OS_MACOS
 constexpr QStringView kConnectHint = u"Press and hold the button, then connect it to the MAC.";
+#else
+constexpr QStringView kConnectHint = u"Press and hold the button, then connect it to the computer.";
+#endif
 constexpr QStringView kReadyHint = u"Click Button to start update";
 constexpr QStringView kBusyHint = u"DO NOT Remove the Controller";
 constexpr QStringView kUpdatedHint = u"Firmware successfully updated.";
