@@ -18,9 +18,9 @@ namespace {
 
 int signalPipe[2] = {-1, -1};
 
-void noteSignal(int) {
+void noteSignal(int signal) {
   // Only an async-signal-safe write here; the event loop does the rest.
-  const char byte = 1;
+  const auto byte = static_cast<char>(signal);
   [[maybe_unused]] const auto written = ::write(signalPipe[0], &byte, 1);
 }
 
@@ -31,9 +31,11 @@ void quitOnTerminationSignals() {
   auto* notifier =
       new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
   QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
-    char byte = 0;
-    [[maybe_unused]] const auto read = ::read(signalPipe[1], &byte, 1);
-    QCoreApplication::quit();
+    char signal = 0;
+    [[maybe_unused]] const auto read = ::read(signalPipe[1], &signal, 1);
+    // exit, not quit: quit asks the windows to close, and a window in the middle of programming
+    // would ask the user instead, who sent the signal to end it.
+    QCoreApplication::exit(128 + signal);
   });
   struct sigaction action = {};
   action.sa_handler = noteSignal;
