@@ -26,7 +26,7 @@ class UpdaterApp {
   struct Config {
     std::unique_ptr<HidBackend> hid;                    // hidapi, or the virtual transport
     std::string serverUrl = TRIDENT_UPDATE_SERVER_URL;  // the update server's base URL
-    // Where the firmware is kept; empty: tmp.hex in a private folder of this run (runFolder()).
+    // Where the firmware is kept; empty: tmp.hex in a private folder of this run, gone at exit.
     std::filesystem::path hexFile = {};
     TransferTimeouts timeouts = {};
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
