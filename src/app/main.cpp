@@ -9,6 +9,7 @@
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
 #include "common/platform_libraries.h"
+#include "quit_on_signals.h"
 #include "updater_app.h"
 
 namespace {
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   UpdaterApp::Config config;
   config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();
   if (dev.serverUrl) config.serverUrl = *dev.serverUrl;
+  quitOnTerminationSignals();
   UpdaterApp updater(std::move(config), diag);
   updater.window().show();
   return QApplication::exec();

@@ -1,15 +1,67 @@
 #include "updater_app.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
+#include <algorithm>
+
 namespace trident {
 
+namespace {
+
+std::filesystem::path toPath(const QString& path) {
+  return std::filesystem::path(path.toStdU16String());
+}
+
+QString cacheFolder() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+         QStringLiteral("/trident-updater");
+}
+
+}  // namespace
+
+std::unique_ptr<QTemporaryDir> UpdaterApp::makeRunFolder() {
+  // Never the current folder: it may be the user's home, hold a tmp.hex of the user's own, or not
+  // be writable at all; and two windows must not share one file.
+  QDir().mkpath(cacheFolder());
+  return std::make_unique<QTemporaryDir>(cacheFolder() + QStringLiteral("/run-XXXXXX"));
+}
+
+std::filesystem::path UpdaterApp::runFolderFile(const QTemporaryDir& folder) {
+  // Without a folder of its own the download's write fails and says where, rather than fall back
+  // on a place shared with anything else.
+  return toPath(folder.isValid() ? folder.path() : cacheFolder() + QStringLiteral("/run")) /
+         "tmp.hex";
+}
+
 UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
-    : window_(config.hexFile),
-      link_(std::move(config.hid), executor_, diag),
+    : runFolder_(config.hexFile.empty() ? makeRunFolder() : nullptr),
+      hexFile_(runFolder_ ? runFolderFile(*runFolder_) : config.hexFile),
+      window_(hexFile_),
+      hidEvents_(executor_, [this] { return window_.alertOpen(); }),
+      link_(std::move(config.hid), hidEvents_, diag),
       client_({engine_, window_, executor_, diag}, config.serverUrl, config.timeouts),
-      engine_({link_, window_, client_, diag}, config.hexFile) {
+      engine_({link_, window_, client_, diag}, hexFile_),
+      replyWatch_(config.replyTimeout) {
+  if (runFolder_ && !runFolder_->isValid()) {
+    diag.systemLog("Cannot make a folder for the firmware file: " +
+                   runFolder_->errorString().toStdString());
+  }
   window_.setHooks({[this] { link_.RegisterHID(engine_); },
                     [this] { engine_.OnActionButtonClick(); },
-                    [this](int64_t index) { client_.popUpBtnValueChanged(index); }});
+                    [this](int64_t index) { client_.popUpBtnValueChanged(index); },
+                    [this] { hidEvents_.release(); }});
+  window_.setClickGuard(ViewController::kRoleChangeGuard);
+
+  // Ticks often enough that a short time-out is kept to within a fifth of itself.
+  replyTick_.setInterval(std::clamp(config.replyTimeout / 5, std::chrono::milliseconds(10),
+                                    std::chrono::milliseconds(250)));
+  QObject::connect(&replyTick_, &QTimer::timeout, &replyTick_, [this] {
+    if (replyWatch_.silentTooLong(engine_.state(), ReplyWatch::Clock::now())) {
+      engine_.boardStoppedAnswering();
+    }
+  });
+  replyTick_.start();
 }
 
 }  // namespace trident

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "common/diagnostics.h"
+#include "common/executor.h"
+#include "engine/reply_watch.h"
 #include "engine/update_engine.h"
 #include "hid/hid_link.h"
 #include "qt_executor.h"
@@ -20,8 +26,10 @@ class UpdaterApp {
   struct Config {
     std::unique_ptr<HidBackend> hid;                    // hidapi, or the virtual transport
     std::string serverUrl = TRIDENT_UPDATE_SERVER_URL;  // the update server's base URL
-    std::filesystem::path hexFile = "tmp.hex";          // where the firmware is kept
+    // Where the firmware is kept; empty: tmp.hex in a private folder of this run, gone at exit.
+    std::filesystem::path hexFile = {};
     TransferTimeouts timeouts = {};
+    std::chrono::milliseconds replyTimeout = kReplyTimeout;
   };
 
   UpdaterApp(Config config, Diagnostics& diag);
@@ -30,14 +38,28 @@ class UpdaterApp {
   UpdateEngine& engine() { return engine_; }
   UpdateServerClient& client() { return client_; }
   HidLink& link() { return link_; }
+  // The board's events that wait for an alert to be dismissed.
+  size_t heldHidEvents() const { return hidEvents_.waiting(); }
 
  private:
+  // A new folder for one run's files, mode 0700, under the user's cache folder
+  // ($XDG_CACHE_HOME/trident-updater on Linux); it goes with the returned object.
+  static std::unique_ptr<QTemporaryDir> makeRunFolder();
+  static std::filesystem::path runFolderFile(const QTemporaryDir& folder);
+
+  std::unique_ptr<QTemporaryDir> runFolder_;  // first: the firmware file's path depends on it
+  std::filesystem::path hexFile_;
   QtExecutor executor_;
   ViewController window_;
+  // The board's attachments, removals and reports wait while an alert is open, so that what the
+  // alert explains stays on screen behind it.
+  HoldingExecutor hidEvents_;
   HidLink link_;
   // The client and the engine call each other; the client only uses the engine once called.
   UpdateServerClient client_;
   UpdateEngine engine_;
+  ReplyWatch replyWatch_;
+  QTimer replyTick_;
 };
 
 }  // namespace trident

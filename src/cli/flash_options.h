@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/dev_options.h"
+#include "engine/reply_watch.h"
 
 namespace trident {
 
@@ -16,7 +17,7 @@ struct FlashOptions {
   std::optional<std::string> checksum;  // --checksum: its checksum text, as a release line has it
   DevOptions dev;
   std::optional<std::chrono::milliseconds> wait;  // bound on the wait for a bootloader
-  std::chrono::milliseconds replyTimeout{5000};
+  std::chrono::milliseconds replyTimeout = kReplyTimeout;
   bool loop = false;
   bool quiet = false;
   bool help = false;

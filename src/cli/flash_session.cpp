@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/reply_watch.h"
 #include "records/release_text.h"
 
 namespace trident {
@@ -9,13 +10,6 @@ namespace trident {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The taken board owes an answer in these: to the sync sent when it was taken, or to an update
-// frame. While in one of them, silence is a fault.
-bool awaitingBoard(uint32_t status) {
-  return status == STATUS_WAIT_GET_DUNNO_DEVICE_FWVER || status == STATUS_PRE_UPDATE ||
-         status == STATUS_PEND_UPDATE || status == STATUS_WAIT_CHECKSUM;
-}
 
 std::string clockText(double seconds) {
   const auto s = static_cast<long>(std::max(seconds, 0.0) + 0.5);
@@ -150,9 +144,9 @@ void FlashSession::downloadNewVerHexFile() {
 FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
   link_.RegisterHID(engine_);
   const auto started = Clock::now();
-  auto lastProgress = Clock::now();
-  uint32_t lastStatus = engine_.state().iStatus;
-  uint32_t lastPackNo = engine_.state().packNo;
+  // A script should not wait for ever on a silent board; unlike the window, the tool also gives up
+  // on a board that never answers the sync it was taken with.
+  ReplyWatch replyWatch(options_.replyTimeout, ReplyWatch::Owed::FromTake);
   size_t waitingSaid = 0;
 
   for (;;) {
@@ -163,7 +157,6 @@ FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
     if (window_.takeReady()) engine_.OnActionButtonClick();
 
     const auto now = Clock::now();
-    const auto& st = engine_.state();
     if (!link_.deviceAttached()) {
       if (waitingSaid++ == 0) {
         window_.say("Waiting for the board: hold its button while plugging it in...");
@@ -174,14 +167,9 @@ FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
       }
       continue;
     }
-    // The window waits for ever for a board that stops answering; a script should not.
-    if (st.iStatus != lastStatus || st.packNo != lastPackNo) {
-      lastStatus = st.iStatus;
-      lastPackNo = st.packNo;
-      lastProgress = now;
-    } else if (awaitingBoard(st.iStatus) && now - lastProgress > options_.replyTimeout) {
+    if (replyWatch.silentTooLong(engine_.state(), now)) {
       window_.say(strprintf("trident-flash: the board stopped answering (no reply to frame %u)",
-                            st.sentPackNo));
+                            engine_.state().sentPackNo));
       return FlashOutcome::TimedOut;
     }
   }

@@ -120,6 +120,15 @@ void UpdateEngine::showSetupErrorAlertWithMessage(std::string_view message) {
   ports_.window.alertA(message);
 }
 
+void UpdateEngine::boardStoppedAnswering() {
+  if (isFinalStatus(st_.iStatus)) return;
+  ports_.diag.systemLog(
+      strprintf("The board stopped answering (no reply to frame %u)", st_.sentPackNo));
+  // A bootloader that went quiet mid-transfer only wakes up again from a fresh start.
+  showSetupErrorAlertWithMessage(
+      "Error: The board stopped answering. Unplug it, hold its button and plug it in again.");
+}
+
 void UpdateEngine::firmwareStored(uint64_t expectedChecksum) {
   // A download that ends after the update did (board removed, error) must not bring the
   // programming view back over the final one.

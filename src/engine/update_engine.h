@@ -67,6 +67,9 @@ class UpdateEngine {
   void showErrorAlertWithMessage(std::string_view message);
   // The Setup error view with `message` in the alert (the firmware file cannot be used).
   void showSetupErrorAlertWithMessage(std::string_view message);
+  // The board left a frame unanswered for too long (see ReplyWatch): the Setup error view, with
+  // the alert that tells the user how to start again.
+  void boardStoppedAnswering();
   // The firmware file is stored: remember the checksum, show Programming, load and start.
   void firmwareStored(uint64_t expectedChecksum);
 

@@ -1,6 +1,7 @@
 #include "ui/ViewController.h"
 
 #include <QAbstractButton>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -24,7 +25,12 @@ namespace trident {
 namespace {
 
 constexpr QStringView kLoadingHint = u"Download Update File From FTP , Please wait";
+// The prompt was written for one platform; elsewhere the board goes into a computer.
+#ifdef Q_OS_MACOS
 constexpr QStringView kConnectHint = u"Press and hold the button, then connect it to the MAC.";
+#else
+constexpr QStringView kConnectHint = u"Press and hold the button, then connect it to the computer.";
+#endif
 constexpr QStringView kReadyHint = u"Click Button to start update";
 constexpr QStringView kBusyHint = u"DO NOT Remove the Controller";
 constexpr QStringView kUpdatedHint = u"Firmware successfully updated.";
@@ -74,9 +80,7 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
   ui_->VerMessage->setTextFormat(Qt::PlainText);
   ui_->HintMessage1->setTextFormat(Qt::PlainText);
 
-  connect(ui_->ActionButton, &QPushButton::clicked, this, [this] {
-    if (hooks_.OnActionButtonClick) hooks_.OnActionButtonClick();
-  });
+  connect(ui_->ActionButton, &QPushButton::clicked, this, &ViewController::actionButtonClicked);
   // `activated` fires for the user's choices only, so filling the pop-up starts no fetch.
   connect(ui_->popUpBtn, &QComboBox::activated, this, [this](int index) {
     if (hooks_.onVariantSelected) hooks_.onVariantSelected(index);
@@ -132,7 +136,7 @@ void ViewController::viewDidLoad() {
 void ViewController::startUpBlock() {
   // A file that cannot be removed is left alone: the next download replaces it anyway.
   std::error_code ignored;
-  std::filesystem::remove(staleHexFile_, ignored);
+  if (!staleHexFile_.empty()) std::filesystem::remove(staleHexFile_, ignored);
   ui_->DownloadImage->hide();
   ui_->Device_1_Image->show();
   setHint(kConnectHint);
@@ -150,7 +154,59 @@ void ViewController::setHint(QStringView text) {
 void ViewController::showCloseButton() {
   ui_->ActionButton->show();
   ui_->ActionButton->setEnabled(true);
-  ui_->ActionButton->setText(QStringLiteral("Close"));
+  setActionTitle(QStringLiteral("Close"));
+}
+
+void ViewController::setActionTitle(const QString& title) {
+  if (ui_->ActionButton->text() == title) return;
+  ui_->ActionButton->setText(title);
+  roleChanged_.start();
+}
+
+void ViewController::actionButtonClicked() {
+  if (roleChanged_.isValid() && roleChanged_.elapsed() < clickGuard_.count()) return;
+  if (hooks_.OnActionButtonClick) hooks_.OnActionButtonClick();
+}
+
+void ViewController::closeEvent(QCloseEvent* event) {
+  if (!programming_ || quitConfirmed_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  askBeforeQuitting();
+}
+
+void ViewController::askBeforeQuitting() {
+  if (quitQuestion_) {
+    quitQuestion_->raise();
+    return;
+  }
+  // Asked beside the running update, not in a loop of its own: the board's replies keep coming
+  // while the user thinks, and the question goes once the update ends by itself.
+  auto* box = new QMessageBox(this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowTitle(windowTitle());
+  box->setIcon(QMessageBox::Warning);
+  box->setTextFormat(Qt::PlainText);
+  box->setText(fromUtf8(kQuitQuestion));
+  QPushButton* quit = box->addButton(QStringLiteral("Quit"), QMessageBox::DestructiveRole);
+  box->addButton(QMessageBox::Cancel);
+  box->setDefaultButton(QMessageBox::Cancel);
+  box->setEscapeButton(QMessageBox::Cancel);
+  connect(box, &QMessageBox::finished, this, [this, box, quit] {
+    quitQuestion_.clear();
+    if (box->clickedButton() != quit) return;
+    quitConfirmed_ = true;
+    close();
+  });
+  quitQuestion_ = box;
+  box->open();
+}
+
+void ViewController::programmingEnded() {
+  programming_ = false;
+  if (quitQuestion_) quitQuestion_->reject();
 }
 
 void ViewController::fillVariantPopUp(const std::vector<std::string>& titles) {
@@ -169,7 +225,7 @@ void ViewController::showReady(std::string_view versionStr) {
   ui_->VerMessage->show();
   ui_->VerMessage->setText(QStringLiteral("The lastest version: %1").arg(fromUtf8(versionStr)));
   ui_->ActionButton->show();
-  ui_->ActionButton->setText(QStringLiteral("Update"));
+  setActionTitle(QStringLiteral("Update"));
   setHint(kReadyHint);
 }
 
@@ -191,6 +247,7 @@ void ViewController::setUpUpdateHexUI() {
   setHint(kBusyHint);
   ui_->VerMessage->hide();
   ui_->ActionButton->hide();
+  programming_ = true;
 }
 
 void ViewController::showProgressPicture(int index) {
@@ -200,9 +257,10 @@ void ViewController::showProgressPicture(int index) {
 }
 
 void ViewController::showUpdateResult(bool success) {
+  programmingEnded();
   ui_->Device_1_Image->hide();
   ui_->ActionButton->setEnabled(true);
-  ui_->ActionButton->setText(QStringLiteral("Close"));
+  setActionTitle(QStringLiteral("Close"));
   ui_->popUpBtn->hide();
   ui_->VerMessage->hide();
   ui_->ResultImage->show();
@@ -212,6 +270,7 @@ void ViewController::showUpdateResult(bool success) {
 }
 
 void ViewController::showDeviceRemoved() {
+  programmingEnded();
   setHint(kInterruptedHint);
   ui_->Device_1_Image->hide();
   showCloseButton();
@@ -222,6 +281,7 @@ void ViewController::showDeviceRemoved() {
 }
 
 void ViewController::showServerError() {
+  programmingEnded();
   ui_->DownloadImage->hide();
   ui_->ResultImage->show();
   setHint(kServerErrorHint);
@@ -232,6 +292,7 @@ void ViewController::showServerError() {
 }
 
 void ViewController::adjustToErrorUI() {
+  programmingEnded();
   ui_->Device_1_Image->hide();
   showCloseButton();
   ui_->ResultImage->show();
@@ -240,7 +301,9 @@ void ViewController::adjustToErrorUI() {
 }
 
 void ViewController::alertA(std::string_view message) {
+  ++alertsOpen_;
   presentAlert_(*this, fromUtf8(message));
+  if (--alertsOpen_ == 0 && hooks_.alertDismissed) hooks_.alertDismissed();
 }
 
 void ViewController::terminate() {

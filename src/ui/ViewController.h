@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
 #include <QString>
 #include <QStringView>
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -16,6 +20,7 @@
 
 #include "engine/ports.h"
 
+class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -40,6 +45,7 @@ class ViewController final : public QWidget, public WindowPort {
     std::function<void()> RegisterHID = nullptr;          // start-up's last step: the HID link
     std::function<void()> OnActionButtonClick = nullptr;  // ActionButton clicked: engine decides
     std::function<void(int64_t)> onVariantSelected = nullptr;  // the user picked a variant
+    std::function<void()> alertDismissed = nullptr;            // the last open alert was dismissed
   };
   // Shows `message` modally and returns once the user has dismissed it.
   using AlertPresenter = std::function<void(ViewController& window, const QString& message)>;
@@ -56,14 +62,29 @@ class ViewController final : public QWidget, public WindowPort {
   // The alert the application shows unless told otherwise: a QMessageBox run with exec().
   static void presentModalAlert(ViewController& window, const QString& message);
 
+  // The question a close asks while the board is being programmed.
+  static constexpr std::string_view kQuitQuestion =
+      "The board is being programmed. If you quit now it keeps its bootloader and needs updating "
+      "again. Quit anyway?";
+  // How long the action button ignores clicks after it changed its role (Update, Close): the
+  // second click of a double click must not close the verdict the first one brought.
+  static constexpr std::chrono::milliseconds kRoleChangeGuard{500};
+
   // Applies the Loading view at once and the connect prompt on the event loop's next turn, which
-  // also removes `staleHexFile`, a firmware file an earlier run may have left behind.
-  explicit ViewController(std::filesystem::path staleHexFile = "tmp.hex",
-                          QWidget* parent = nullptr);
+  // also removes `staleHexFile`, the run's firmware file, if it is there (none when empty).
+  explicit ViewController(std::filesystem::path staleHexFile = {}, QWidget* parent = nullptr);
   ~ViewController() override;
 
   void setHooks(Hooks hooks);
   void setAlertPresenter(AlertPresenter presenter);
+  // Clicks on the action button within `guard` of a change of its role are dropped. The
+  // application sets kRoleChangeGuard; a window on its own takes every click.
+  void setClickGuard(std::chrono::milliseconds guard) { clickGuard_ = guard; }
+
+  // An alert is on screen (alertA has not returned yet).
+  bool alertOpen() const { return alertsOpen_ > 0; }
+  // The close question, while it is asked.
+  QMessageBox* quitQuestion() const { return quitQuestion_; }
 
   // The outlets.
   QComboBox* popUpBtn() const;
@@ -88,17 +109,31 @@ class ViewController final : public QWidget, public WindowPort {
   void alertA(std::string_view message) override;
   void terminate() override;
 
+ protected:
+  // While the board is being programmed, closing asks first; in any other state it closes.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void viewDidLoad();
   void startUpBlock();
   void setHint(QStringView text);
   void showCloseButton();
+  void setActionTitle(const QString& title);
+  void actionButtonClicked();
+  void askBeforeQuitting();
+  void programmingEnded();
   void setImage(QLabel* view, QStringView name);
 
   std::unique_ptr<Ui::ViewController> ui_;
   std::filesystem::path staleHexFile_;
   Hooks hooks_;
   AlertPresenter presentAlert_ = presentModalAlert;
+  int alertsOpen_ = 0;
+  bool programming_ = false;  // the Programming view is on: frames are being sent
+  bool quitConfirmed_ = false;
+  QPointer<QMessageBox> quitQuestion_;
+  std::chrono::milliseconds clickGuard_{0};
+  QElapsedTimer roleChanged_;
 };
 
 }  // namespace trident

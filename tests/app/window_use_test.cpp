@@ -1,0 +1,177 @@
+// The window as a person uses it: a board that goes quiet, a close in the middle of programming, a
+// quick double click, and where the firmware file is kept. The real application offscreen, the demo
+// server over FTP, the virtual board program over its socket.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdlib>
+
+#include "support/test_support.h"
+#include "ui/window_rig.h"
+#include "update/servers.h"
+#include "updater_app.h"
+
+namespace trident {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::waitUntil;
+// The virtual board's options; none: no board is plugged in.
+using Board = std::optional<std::vector<std::string>>;
+
+// The application against the demo server and a virtual board; the firmware file goes to `dir`
+// unless the run is to make a folder of its own.
+struct Session {
+  explicit Session(Board board = Board(std::in_place),
+                   std::chrono::milliseconds reply = kReplyTimeout, bool runFolder = false)
+      : server(TRIDENT_SOURCE_DIR "/update-server") {
+    std::filesystem::create_directories(dir / "hid");
+    std::vector<std::string> argv{TRIDENT_BINARY_DIR "/tools/board-sim/trident-board-sim",
+                                  "--virtual-hid", (dir / "hid").string()};
+    if (board) argv.insert(argv.end(), board->begin(), board->end());
+    if (board) this->board = std::make_unique<testing::ChildProcess>(argv);
+    UpdaterApp::Config config{makeVirtualBackend((dir / "hid").string()), server.url()};
+    config.hexFile = runFolder ? std::filesystem::path() : dir / "tmp.hex";
+    config.replyTimeout = reply;
+    app = std::make_unique<UpdaterApp>(std::move(config), diag);
+    window().show();
+  }
+  ViewController& window() { return app->window(); }
+  QPushButton& button() { return *window().ActionButton(); }
+  uint32_t status() { return app->engine().state().iStatus; }
+  std::string hint() { return window().HintMessage1()->text().toStdString(); }
+  void click() { QTest::mouseClick(&button(), Qt::LeftButton); }
+  void clickUpdate() {
+    ASSERT_TRUE(
+        waitUntil([&] { return button().isVisible() && button().text() == "Update"; }, 20s));
+    click();
+  }
+
+  testing::TempDir dir;
+  testing::RecordingDiagnostics diag;
+  testing::FtpServer server;
+  std::unique_ptr<testing::ChildProcess> board;
+  std::unique_ptr<UpdaterApp> app;
+};
+
+// The window shaded, with `box` over it, kept in TRIDENT_SCREENSHOT_DIR when that is set.
+void screenshot(ViewController& window, QWidget& box, const char* name) {
+  const char* dir = std::getenv("TRIDENT_SCREENSHOT_DIR");
+  if (!dir || !*dir) return;
+  QPixmap shot = window.grab();
+  QPainter painter(&shot);
+  painter.fillRect(shot.rect(), QColor(15, 23, 42, 70));
+  const QPixmap over = box.grab();
+  painter.drawPixmap((shot.width() - over.width()) / 2, (shot.height() - over.height()) / 3, over);
+  painter.end();
+  EXPECT_TRUE(shot.save(QDir(QString::fromLocal8Bit(dir)).filePath(name), "PNG"));
+}
+
+// A board that stops answering mid-transfer ends the update in Setup error with the alert (the
+// window's own box). While the alert is open, the board's unplugging waits; the close question
+// asked before the time-out is withdrawn, as there is nothing left to interrupt.
+TEST(WindowUse, ASilentBoardEndsInSetupErrorAndItsAlertHoldsTheBoardsEvents) {
+  Session s(std::vector<std::string>{"--silent-after", "30"}, 300ms);
+  std::string alert, hintBehind;
+  uint32_t statusWithEventsHeld = 0;
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || box == s.window().quitQuestion() || !alert.empty()) return;
+    alert = box->text().toStdString();
+    hintBehind = s.hint();
+    screenshot(s.window(), *box, "setup-error-time-out-alert.png");
+    s.board->signal(SIGTERM);
+    EXPECT_TRUE(waitUntil([&] { return s.app->heldHidEvents() > 0; }, 10s));
+    statusWithEventsHeld = s.status();
+    QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
+  });
+  user.start(10);
+  s.clickUpdate();
+  ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_PEND_UPDATE; }, 20s));
+  s.window().close();
+  ASSERT_NE(s.window().quitQuestion(), nullptr);
+
+  ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_DEVICE_REMOVED; }, 20s)) << alert;
+  EXPECT_EQ(alert,
+            "Error: The board stopped answering. Unplug it, hold its button and plug it in again.");
+  EXPECT_EQ(hintBehind, "The Setup didn't finish and will restart.");
+  EXPECT_EQ(statusWithEventsHeld, STATUS_ERROR);
+  EXPECT_EQ(s.window().quitQuestion(), nullptr);
+  s.window().close();
+  EXPECT_FALSE(s.window().isVisible());
+}
+
+// Closing while frames are being sent asks: "Cancel" (the default) keeps the update going, "Quit"
+// closes. In every other state the window closes at once. The second click of a double click on
+// "Update" lands on "Close", which took its place: the verdict stays.
+TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
+  const std::vector<std::tuple<const char*, Board, bool, uint32_t, bool>> states{
+      {"connect prompt", std::nullopt, false, STATUS_WAIT_GET_DUNNO_DEVICE_FWVER, false},
+      {"ready", Board(std::in_place), false, STATUS_DOWNLOAD_HEX_SUCCESS, false},
+      {"programming", std::vector<std::string>{"--silent-after", "30"}, true, STATUS_PEND_UPDATE,
+       true},
+      {"updated", Board(std::in_place), true, STATUS_DONE, false}};
+  for (const auto& [name, board, click, status, asks] : states) {
+    SCOPED_TRACE(name);
+    Session s(board);
+    if (click) s.clickUpdate();
+    ASSERT_TRUE(waitUntil(
+        [&] { return s.status() == status && s.window().DownloadImage()->isHidden(); }, 20s));
+    if (status == STATUS_DONE) s.click();
+    EXPECT_TRUE(s.window().isVisible());
+    s.window().close();
+    EXPECT_EQ(s.window().isVisible(), asks);
+    if (!asks) continue;
+    QMessageBox* question = s.window().quitQuestion();
+    ASSERT_TRUE(question && question->isVisible());
+    EXPECT_EQ(question->text().toStdString(), ViewController::kQuitQuestion);
+    screenshot(s.window(), *question, "close-question.png");
+    ASSERT_EQ(question->defaultButton(), question->button(QMessageBox::Cancel));
+    QTest::mouseClick(question->defaultButton(), Qt::LeftButton);
+    EXPECT_TRUE(s.window().isVisible());
+    s.window().close();
+    for (QAbstractButton* choice : s.window().quitQuestion()->buttons()) {
+      if (choice->text() == "Quit") QTest::mouseClick(choice, Qt::LeftButton);
+    }
+    EXPECT_FALSE(s.window().isVisible());
+  }
+}
+
+// tmp.hex lives in a folder of the run's own under the user's cache folder, never in the current
+// folder, whose own tmp.hex is left alone; the folder goes at exit.
+TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
+  testing::TempDir cache, here;
+  testing::writeFile(here / "tmp.hex", std::string("the user's own"));
+  const auto startedIn = std::filesystem::current_path();
+  std::filesystem::current_path(here.path());
+  const auto cacheBefore = qgetenv("XDG_CACHE_HOME");
+  qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(cache.path().string()));
+  std::filesystem::path folder;
+  {
+    Session s(Board(std::in_place), kReplyTimeout, true);
+    folder = s.app->engine().hexFile().parent_path();
+    EXPECT_EQ(folder.parent_path(), cache / "trident-updater");
+    EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+    s.clickUpdate();
+    ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_DONE; }, 20s)) << s.hint();
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder / "tmp.hex"));
+  }
+  std::filesystem::current_path(startedIn);
+  cacheBefore.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", cacheBefore);
+  EXPECT_FALSE(std::filesystem::exists(folder));
+  EXPECT_EQ(testing::readFile(here / "tmp.hex"), "the user's own");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(here.path()), {}), 1);
+}
+
+}  // namespace
+}  // namespace trident
