@@ -5,6 +5,7 @@
 #include <linux/hidraw.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <umockdev.h>
@@ -78,7 +79,8 @@ struct HidrawBoard::State {
 namespace {
 
 // hidapi asks for the report descriptor's size when it opens the node. That ioctl must never
-// fail: hidapi 0.13.1 then frees its handle and writes into it.
+// fail: hidapi 0.13.1 then frees its handle and writes into it. Any other request is left to
+// umockdev, as its own handler leaves it.
 gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -101,8 +103,13 @@ gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer) {
     umockdev_ioctl_client_complete(client, 0, 0);
     return TRUE;
   }
-  umockdev_ioctl_client_complete(client, -1, ENOTTY);
-  return TRUE;
+  return FALSE;
+}
+
+UMockdevIoctlBase* makeIoctlHandler() {
+  UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+  g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
+  return handler;
 }
 
 }  // namespace
@@ -163,24 +170,25 @@ HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceSpec sp
   state_->refuseUntilAllowed = spec_.refuseUntilAllowed;
   if (spec_.refusedOpens > 0 || spec_.refuseUntilAllowed) ::fchmod(state_->peer, 0);
 
-  handler_ = umockdev_ioctl_base_new();
-  g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), nullptr);
-  // Every open of the node connects to its ioctl socket, refused ones too: this counts them.
-  auto onOpen = +[](UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
-    auto& state = **static_cast<std::shared_ptr<State>*>(data);
-    std::lock_guard lock(state.mutex);
-    ++state.opens;
-    if (state.refusalsLeft > 0 && --state.refusalsLeft == 0 && !state.refuseUntilAllowed)
-      state.allow();
-    state.changed.notify_all();
-  };
-  g_signal_connect_data(
-      handler_, "client-connected", G_CALLBACK(onOpen), new std::shared_ptr<State>(state_),
-      [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<State>*>(data); },
-      GConnectFlags{});
   GError* error = nullptr;
-  if (!umockdev_testbed_attach_ioctl(bed_.bed_, node_.c_str(), handler_, &error))
-    throw std::runtime_error("umockdev: " + takeError(error));
+  if (spec_.refusedOpens > 0 || spec_.refuseUntilAllowed || !spec_.answers) {
+    // Every open of the node connects to its own ioctl socket, refused ones too: this counts them.
+    auto onOpen = +[](UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
+      auto& state = **static_cast<std::shared_ptr<State>*>(data);
+      std::lock_guard lock(state.mutex);
+      ++state.opens;
+      if (state.refusalsLeft > 0 && --state.refusalsLeft == 0 && !state.refuseUntilAllowed)
+        state.allow();
+      state.changed.notify_all();
+    };
+    handler_ = makeIoctlHandler();
+    g_signal_connect_data(
+        handler_, "client-connected", G_CALLBACK(onOpen), new std::shared_ptr<State>(state_),
+        [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<State>*>(data); },
+        GConnectFlags{});
+    if (!umockdev_testbed_attach_ioctl(bed_.bed_, node_.c_str(), handler_, &error))
+      throw std::runtime_error("umockdev: " + takeError(error));
+  }
   if (!umockdev_testbed_add_from_string(bed_.bed_, descriptions[3].c_str(), &error))
     throw std::runtime_error("umockdev: " + takeError(error));
   thread_ = std::thread([this] { serve(); });
@@ -232,6 +240,8 @@ bool HidrawBoard::waitUnplugged(std::chrono::milliseconds timeout) const {
 // The pty carries no report boundaries: the host writes 65 bytes (report ID 0 and the report) at
 // a time, and reads 64, so each reply is written whole.
 void HidrawBoard::serve() {
+  // A reply delay stands for the 1 ms USB frame: the default 50 us of timer slack would add 5 %.
+  ::prctl(PR_SET_TIMERSLACK, 1UL);
   uint8_t frame[kReportSize + 1];
   size_t have = 0;
   for (;;) {
@@ -246,6 +256,7 @@ void HidrawBoard::serve() {
       [[maybe_unused]] const ssize_t drained = ::read(wakeRead_, drain, sizeof drain);
     }
     if (!(fds[0].revents & POLLIN)) continue;
+    const auto arrived = std::chrono::steady_clock::now();
     const ssize_t got = ::read(master_, frame + have, sizeof frame - have);
     if (got <= 0) continue;
     have += static_cast<size_t>(got);
@@ -259,7 +270,7 @@ void HidrawBoard::serve() {
       response = state_->board.receive(frame, sizeof frame);
     }
     state_->changed.notify_all();
-    if (spec_.replyDelay.count() > 0) std::this_thread::sleep_for(spec_.replyDelay);
+    if (spec_.replyDelay.count() > 0) std::this_thread::sleep_until(arrived + spec_.replyDelay);
     for (const auto& reply : response.replies)
       sendAll(reply.data(), reply.size());
     if (response.disconnect) break;
@@ -301,7 +312,8 @@ void HidrawBoard::hangUp() {
     for (const auto& path : syspaths_)
       umockdev_testbed_remove_device(bed_.bed_, path.c_str());
     GError* error = nullptr;
-    if (!umockdev_testbed_detach_ioctl(bed_.bed_, node_.c_str(), &error)) g_clear_error(&error);
+    if (handler_ && !umockdev_testbed_detach_ioctl(bed_.bed_, node_.c_str(), &error))
+      g_clear_error(&error);
     // umockdev keeps the master end for good; /dev/null in its place closes the pty's master.
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null >= 0) {
@@ -325,10 +337,24 @@ HidrawTestbed::HidrawTestbed() : bed_(umockdev_testbed_new()) {
   gchar* root = umockdev_testbed_get_root_dir(bed_);
   dir_ = root;
   g_free(root);
+  // A node without an ioctl socket of its own asks the testbed's default one, and only for its
+  // ioctls: its reads and writes then go straight to the pty. Through a socket of its own every
+  // read and write would wait for a round trip to umockdev's worker thread, about 0.2 ms each,
+  // which is more than the whole time a real board's USB frame leaves the host. So the default
+  // handler is replaced by one that answers the report-descriptor ioctls.
+  ::unlink((dir_ + "/ioctl/_default").c_str());
+  defaultHandler_ = makeIoctlHandler();
+  GError* error = nullptr;
+  if (!umockdev_testbed_attach_ioctl(bed_, "_default", defaultHandler_, &error)) {
+    g_object_unref(defaultHandler_);
+    g_object_unref(bed_);
+    throw std::runtime_error("umockdev: " + takeError(error));
+  }
 }
 
 HidrawTestbed::~HidrawTestbed() {
   g_object_unref(bed_);
+  g_object_unref(defaultHandler_);
 }
 
 std::unique_ptr<HidrawBoard> HidrawTestbed::plug(HidrawDeviceSpec spec) {

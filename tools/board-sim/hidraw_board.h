@@ -53,7 +53,9 @@ class HidrawBoard {
 
   // The board's state, read under its lock.
   bool plugged() const;
-  unsigned opens() const;        // tries to open the node, the refused ones included
+  // Tries to open the node, the refused ones included; counted for a device that refuses opens
+  // or never answers (the others share the testbed's ioctl socket, which cannot tell them apart).
+  unsigned opens() const;
   BoardSimulator board() const;  // a copy: what was programmed, whether the final command came
   // Waits until the board is unplugged; false when `timeout` passes first.
   bool waitUnplugged(std::chrono::milliseconds timeout) const;
@@ -97,6 +99,7 @@ class HidrawTestbed {
   friend class HidrawBoard;
   std::mutex mutex_;  // umockdev's testbed is not thread-safe
   UMockdevTestbed* bed_ = nullptr;
+  UMockdevIoctlBase* defaultHandler_ = nullptr;
   std::string dir_;
   unsigned next_ = 0;
 };
