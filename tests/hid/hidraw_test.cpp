@@ -78,7 +78,7 @@ struct HidrawRig {
 
 TEST(Hidraw, UpdatesTheBoardBesideAnotherDeviceAndLeavesItAlonePluggedInAgain) {
   HidrawRig rig;
-  HidrawDeviceSpec other;  // a device that is no bootloader, and never answers
+  HidrawDeviceOptions other;  // a device that is no bootloader, and never answers
   other.vendorId = 0x046D;
   other.productId = 0xC077;
   other.answers = false;
@@ -103,9 +103,9 @@ TEST(Hidraw, UpdatesTheBoardBesideAnotherDeviceAndLeavesItAlonePluggedInAgain) {
 
 TEST(Hidraw, UnpluggedMidTransferShowsDeviceRemovedOnce) {
   HidrawRig rig;
-  HidrawDeviceSpec spec;
-  spec.faults.unplugAfter = 40;
-  auto board = rig.bed.plug(spec);
+  HidrawDeviceOptions options;
+  options.faults.unplugAfter = 40;
+  auto board = rig.bed.plug(options);
   rig.start(testing::randomBytes(9000, 5));
   ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_DEVICE_REMOVED; }));
   ASSERT_TRUE(board->waitUnplugged(5s));
@@ -117,9 +117,9 @@ TEST(Hidraw, UnpluggedMidTransferShowsDeviceRemovedOnce) {
 // udev's access rule often lands a moment after the node appears.
 TEST(Hidraw, ANodeThatRefusesAtFirstIsTakenOnceItOpens) {
   HidrawRig rig(true);
-  HidrawDeviceSpec spec;
-  spec.refusedOpens = 2;
-  auto board = rig.bed.plug(spec);
+  HidrawDeviceOptions options;
+  options.refusedOpens = 2;
+  auto board = rig.bed.plug(options);
   ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_WAIT_DOWNLOAD_HEX; }));
   EXPECT_EQ(board->opens(), 3u);
   EXPECT_EQ(rig.logged("HID: cannot open the bootloader at /dev/hidraw0: "), 1);
@@ -128,7 +128,7 @@ TEST(Hidraw, ANodeThatRefusesAtFirstIsTakenOnceItOpens) {
 
 TEST(Hidraw, ABootloaderThatNeverOpenedGoesAwayUnnoticedAndTheNextIsUpdated) {
   HidrawRig rig(true);
-  HidrawDeviceSpec locked;
+  HidrawDeviceOptions locked;
   locked.refuseUntilAllowed = true;
   auto first = rig.bed.plug(locked);
   ASSERT_TRUE(rig.run([&] { return rig.logged("Permission denied") == 1; }));

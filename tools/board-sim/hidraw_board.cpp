@@ -116,16 +116,16 @@ UMockdevIoctlBase* makeIoctlHandler() {
 
 // ---- the board
 
-HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceSpec spec)
+HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceOptions options)
     : bed_(bed),
-      spec_(std::move(spec)),
+      options_(std::move(options)),
       node_(strprintf("/dev/hidraw%u", index)),
-      state_(std::make_shared<State>(spec_.faults)) {
+      state_(std::make_shared<State>(options_.faults)) {
   const unsigned port = index + 1;
   const std::string usb = strprintf("/devices/pci0000:00/0000:00:14.0/usb1/1-%u", port);
   const std::string interface = strprintf("%s/1-%u:1.0", usb.c_str(), port);
-  const std::string hid =
-      strprintf("%s/0003:%04X:%04X.%04X", interface.c_str(), spec_.vendorId, spec_.productId, port);
+  const std::string hid = strprintf("%s/0003:%04X:%04X.%04X", interface.c_str(), options_.vendorId,
+                                    options_.productId, port);
   const std::string hidraw = strprintf("%s/hidraw/hidraw%u", hid.c_str(), index);
   const std::string serial = strprintf("TRIDENT-%04u", port);
   // The hid device comes last: hidapi lists a hidraw node only once its hid parent's uevent is
@@ -134,7 +134,8 @@ HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceSpec sp
       strprintf("P: %s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=%04x\n"
                 "A: idProduct=%04x\nA: bcdDevice=0100\nA: manufacturer=Trident\nA: product=%s\n"
                 "A: serial=%s\n",
-                usb.c_str(), spec_.vendorId, spec_.productId, spec_.name.c_str(), serial.c_str()),
+                usb.c_str(), options_.vendorId, options_.productId, options_.name.c_str(),
+                serial.c_str()),
       strprintf("P: %s\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=00\n"
                 "A: bInterfaceClass=03\n",
                 interface.c_str()),
@@ -145,8 +146,8 @@ HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceSpec sp
                 hidraw.c_str(), index, index),
       strprintf("P: %s\nE: SUBSYSTEM=hid\nE: HID_ID=0003:%08X:%08X\nE: HID_NAME=%s\n"
                 "E: HID_UNIQ=%s\nH: report_descriptor=%s\n",
-                hid.c_str(), spec_.vendorId, spec_.productId, spec_.name.c_str(), serial.c_str(),
-                hex(kReportDescriptor, sizeof kReportDescriptor).c_str()),
+                hid.c_str(), options_.vendorId, options_.productId, options_.name.c_str(),
+                serial.c_str(), hex(kReportDescriptor, sizeof kReportDescriptor).c_str()),
   };
   syspaths_ = {"/sys" + hidraw, "/sys" + hid, "/sys" + interface, "/sys" + usb};
 
@@ -166,12 +167,12 @@ HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceSpec sp
   ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
   state_->peer = ::ioctl(master_, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (state_->peer < 0) throw std::runtime_error("cannot hold " + node_ + " open");
-  state_->refusalsLeft = spec_.refusedOpens;
-  state_->refuseUntilAllowed = spec_.refuseUntilAllowed;
-  if (spec_.refusedOpens > 0 || spec_.refuseUntilAllowed) ::fchmod(state_->peer, 0);
+  state_->refusalsLeft = options_.refusedOpens;
+  state_->refuseUntilAllowed = options_.refuseUntilAllowed;
+  if (options_.refusedOpens > 0 || options_.refuseUntilAllowed) ::fchmod(state_->peer, 0);
 
   GError* error = nullptr;
-  if (spec_.refusedOpens > 0 || spec_.refuseUntilAllowed || !spec_.answers) {
+  if (options_.refusedOpens > 0 || options_.refuseUntilAllowed || !options_.answers) {
     // Every open of the node connects to its own ioctl socket, refused ones too: this counts them.
     auto onOpen = +[](UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
       auto& state = **static_cast<std::shared_ptr<State>*>(data);
@@ -262,7 +263,7 @@ void HidrawBoard::serve() {
     have += static_cast<size_t>(got);
     if (have < sizeof frame) continue;
     have = 0;
-    if (!spec_.answers) continue;
+    if (!options_.answers) continue;
 
     BoardSimulator::Response response;
     {
@@ -270,7 +271,8 @@ void HidrawBoard::serve() {
       response = state_->board.receive(frame, sizeof frame);
     }
     state_->changed.notify_all();
-    if (spec_.replyDelay.count() > 0) std::this_thread::sleep_until(arrived + spec_.replyDelay);
+    if (options_.replyDelay.count() > 0)
+      std::this_thread::sleep_until(arrived + options_.replyDelay);
     for (const auto& reply : response.replies)
       sendAll(reply.data(), reply.size());
     if (response.disconnect) break;
@@ -357,13 +359,13 @@ HidrawTestbed::~HidrawTestbed() {
   g_object_unref(defaultHandler_);
 }
 
-std::unique_ptr<HidrawBoard> HidrawTestbed::plug(HidrawDeviceSpec spec) {
+std::unique_ptr<HidrawBoard> HidrawTestbed::plug(HidrawDeviceOptions options) {
   unsigned index;
   {
     std::lock_guard lock(mutex_);
     index = next_++;
   }
-  return std::unique_ptr<HidrawBoard>(new HidrawBoard(*this, index, std::move(spec)));
+  return std::unique_ptr<HidrawBoard>(new HidrawBoard(*this, index, std::move(options)));
 }
 
 bool dropFileAccessOverride() {

@@ -21,7 +21,7 @@ typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 
 namespace trident {
 
-struct HidrawDeviceSpec {
+struct HidrawDeviceOptions {
   uint16_t vendorId = 0x0416;
   uint16_t productId = 0x3F00;
   std::string name = "Trident Bootloader";
@@ -63,13 +63,13 @@ class HidrawBoard {
  private:
   friend class HidrawTestbed;
   struct State;
-  HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceSpec spec);
+  HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceOptions options);
   void serve();
   bool sendAll(const uint8_t* bytes, size_t length);
   void hangUp();
 
   HidrawTestbed& bed_;
-  HidrawDeviceSpec spec_;
+  HidrawDeviceOptions options_;
   std::string node_;
   std::vector<std::string> syspaths_;  // the four devices, the hidraw node first
   // Shared with umockdev's worker thread, which may still run a handler after this object is gone.
@@ -93,7 +93,7 @@ class HidrawTestbed {
   const std::string& dir() const { return dir_; }
   // Plugs a device in as /dev/hidraw0, /dev/hidraw1, ... in the order of plugging: a node is never
   // reused (umockdev keeps the first pty of a name for good).
-  std::unique_ptr<HidrawBoard> plug(HidrawDeviceSpec spec = {});
+  std::unique_ptr<HidrawBoard> plug(HidrawDeviceOptions options = {});
 
  private:
   friend class HidrawBoard;

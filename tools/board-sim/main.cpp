@@ -245,13 +245,13 @@ int serve(const Options& o) {
 int serveHidraw(const Options& o) {
   try {
     HidrawTestbed bed;
-    HidrawDeviceSpec spec;
-    spec.vendorId = static_cast<uint16_t>(o.vid);
-    spec.productId = static_cast<uint16_t>(o.pid);
-    spec.name = o.name;
-    spec.faults = o.faults;
-    spec.replyDelay = std::chrono::milliseconds(o.replyDelayMs);
-    auto board = bed.plug(spec);
+    HidrawDeviceOptions options;
+    options.vendorId = static_cast<uint16_t>(o.vid);
+    options.productId = static_cast<uint16_t>(o.pid);
+    options.name = o.name;
+    options.faults = o.faults;
+    options.replyDelay = std::chrono::milliseconds(o.replyDelayMs);
+    auto board = bed.plug(options);
     // Standard output carries only this line, for scripts to pick up.
     std::printf("UMOCKDEV_DIR=%s\n", bed.dir().c_str());
     std::fflush(stdout);
