@@ -1,8 +1,10 @@
-// trident-board-sim: a virtual bootloader board on the virtual HID transport.
+// trident-board-sim: a virtual bootloader board on the virtual HID transport, or (--hidraw) on a
+// USB HID device emulated by umockdev.
 //
-// It appears as DIR/VVVV-PPPP-NAME.sock, takes one host connection, answers the host's frames as
-// the bootloader does, and disappears when it disconnects: after the final command, as a board
-// that starts its new firmware, or when a fault option unplugs it.
+// It appears as DIR/VVVV-PPPP-NAME.sock (or /dev/hidraw0 in its own testbed), takes one host,
+// answers the host's frames as the bootloader does, and disappears when it disconnects: after the
+// final command, as a board that starts its new firmware, or when a fault option unplugs it. Its
+// exit status says whether the final command came.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,6 +23,9 @@
 
 #include "board_simulator.h"
 #include "hid/virtual_device.h"
+#ifdef TRIDENT_HIDRAW_BOARD
+#include "hidraw_board.h"
+#endif
 
 namespace {
 
@@ -28,13 +33,16 @@ using namespace trident;
 
 constexpr const char* kUsage =
     "usage: trident-board-sim --virtual-hid DIR [options]\n"
+    "       trident-board-sim --hidraw [options]\n"
     "\n"
     "Plugs a virtual bootloader board into DIR until the host disconnects it.\n"
     "\n"
     "  --virtual-hid DIR      directory of the virtual HID transport\n"
+    "  --hidraw               plug it in as a USB HID device emulated by umockdev instead; prints\n"
+    "                         UMOCKDEV_DIR=... for the host, which runs under umockdev-wrapper\n"
     "  --name NAME            device name in the socket file name (default: board)\n"
     "  --vid HEX, --pid HEX   USB IDs (default: 0416 and 3f00, the bootloader)\n"
-    "  --save-image FILE      write the programmed bytes to FILE when the board disconnects\n"
+    "  --save-image FILE      write the programmed bytes to FILE once the final command came\n"
     "  --wrong-checksum       report a checksum that does not match\n"
     "  --silent-after N       answer frames up to the N-th, then nothing (0: never answer)\n"
     "  --unplug-after N       answer frames up to the N-th, then unplug\n"
@@ -43,10 +51,15 @@ constexpr const char* kUsage =
     "  --reply-delay-ms MS    wait MS milliseconds before each reply\n"
     "  --help                 this text\n"
     "\n"
-    "Frames are counted from 1, the sync sent when the host takes the board included.\n";
+    "Frames are counted from 1, the sync sent when the host takes the board included.\n"
+    "\n"
+    "Exit status: 0 the final command came (\"final command received\" on standard error);\n"
+    "5 the board went away without it; 1 it could not be plugged in or the image not saved;\n"
+    "64 bad usage; 130 interrupted.\n";
 
 struct Options {
   std::filesystem::path dir;
+  bool hidraw = false;
   std::string name = "board";
   unsigned vid = 0x0416;
   unsigned pid = 0x3F00;
@@ -81,6 +94,8 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
       return 0;
     } else if (arg == "--virtual-hid" && value) {
       o.dir = argv[++i];
+    } else if (arg == "--hidraw") {
+      o.hidraw = true;
     } else if (arg == "--name" && value) {
       o.name = argv[++i];
       if (o.name.empty() ||
@@ -115,7 +130,11 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
       return usageError("unknown or incomplete option " + std::string(arg));
     }
   }
-  if (o.dir.empty()) return usageError("--virtual-hid DIR is required");
+  if (o.dir.empty() == !o.hidraw)
+    return usageError("one of --virtual-hid DIR and --hidraw is needed");
+#ifndef TRIDENT_HIDRAW_BOARD
+  if (o.hidraw) return usageError("--hidraw needs a build with umockdev");
+#endif
   return std::nullopt;
 }
 
@@ -150,6 +169,31 @@ class SocketFile {
 };
 
 volatile std::sig_atomic_t interrupted = 0;
+
+// Only an update that ended with the final command counts: a board unplugged before it keeps its
+// bootloader, whatever it was sent.
+int conclude(const Options& o, const BoardSimulator& board) {
+  std::fprintf(stderr,
+               "trident-board-sim: %s after %u frames; programmed %zu of %u bytes, sum 0x%04x\n",
+               board.finished() ? "finished" : "unplugged", board.framesReceived(),
+               board.programmed().size(), board.announcedLength(), board.checksum());
+  if (!board.finished()) {
+    std::fprintf(stderr, "trident-board-sim: the final command never came%s\n",
+                 o.saveImage ? "; no image saved" : "");
+    return interrupted ? 130 : 5;
+  }
+  if (o.saveImage) {
+    std::ofstream out(*o.saveImage, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(board.programmed().data()),
+              static_cast<std::streamsize>(board.programmed().size()));
+    if (!out) {
+      std::fprintf(stderr, "trident-board-sim: cannot write %s\n", o.saveImage->c_str());
+      return 1;
+    }
+  }
+  std::fprintf(stderr, "trident-board-sim: final command received\n");
+  return 0;
+}
 
 int serve(const Options& o) {
   const auto path = o.dir / virtualDeviceFileName(static_cast<uint16_t>(o.vid),
@@ -194,21 +238,35 @@ int serve(const Options& o) {
     if (response.disconnect) break;
   }
 
-  if (o.saveImage) {
-    std::ofstream out(*o.saveImage, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(board.programmed().data()),
-              static_cast<std::streamsize>(board.programmed().size()));
-    if (!out) {
-      std::fprintf(stderr, "trident-board-sim: cannot write %s\n", o.saveImage->c_str());
-      return 1;
-    }
-  }
-  std::fprintf(stderr,
-               "trident-board-sim: %s after %u frames; programmed %zu of %u bytes, sum 0x%04x\n",
-               board.finished() ? "finished" : "unplugged", board.framesReceived(),
-               board.programmed().size(), board.announcedLength(), board.checksum());
-  return interrupted ? 130 : 0;
+  return conclude(o, board);
 }
+
+#ifdef TRIDENT_HIDRAW_BOARD
+int serveHidraw(const Options& o) {
+  try {
+    HidrawTestbed bed;
+    HidrawDeviceOptions options;
+    options.vendorId = static_cast<uint16_t>(o.vid);
+    options.productId = static_cast<uint16_t>(o.pid);
+    options.name = o.name;
+    options.faults = o.faults;
+    options.replyDelay = std::chrono::milliseconds(o.replyDelayMs);
+    auto board = bed.plug(options);
+    // Standard output carries only this line, for scripts to pick up.
+    std::printf("UMOCKDEV_DIR=%s\n", bed.dir().c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "trident-board-sim: plugged in at %s of UMOCKDEV_DIR=%s\n",
+                 board->node().c_str(), bed.dir().c_str());
+    while (!interrupted && !board->waitUnplugged(std::chrono::milliseconds(200))) {
+    }
+    board->unplug();
+    return conclude(o, board->board());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "trident-board-sim: cannot plug in: %s\n", e.what());
+    return 1;
+  }
+}
+#endif
 
 }  // namespace
 
@@ -217,5 +275,8 @@ int main(int argc, char** argv) {
   if (auto status = parse(argc, argv, options)) return *status;
   std::signal(SIGINT, [](int) { interrupted = 1; });
   std::signal(SIGTERM, [](int) { interrupted = 1; });
+#ifdef TRIDENT_HIDRAW_BOARD
+  if (options.hidraw) return serveHidraw(options);
+#endif
   return serve(options);
 }

@@ -1,0 +1,176 @@
+// The path every user's board takes, without the board: hidapi's hidraw backend, the HID link and
+// the engine against a bootloader emulated by umockdev as usb_device → usb_interface → hid →
+// /dev/hidrawN. The binary runs under umockdev-wrapper.
+#include <gtest/gtest.h>
+#include <hidapi.h>
+#include <unistd.h>
+
+#include <numeric>
+
+#include "common/event_loop.h"
+#include "engine/engine_rig.h"
+#include "hid/hid_link.h"
+#include "hidraw_board.h"
+#include "support/process.h"
+
+namespace trident {
+namespace {
+
+using namespace std::chrono_literals;
+
+// umockdev makes its testbed under $TMPDIR, which GLib reads once per process; ctest runs each
+// test in a process of its own, so every test gets a folder of its own.
+const std::filesystem::path& ownTmpdir() {
+  static const struct Dir {
+    Dir() : path(std::filesystem::temp_directory_path() / strprintf("hidraw-%d", ::getpid())) {
+      std::filesystem::create_directories(path);
+      ::setenv("TMPDIR", path.c_str(), 1);
+    }
+    ~Dir() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path path;
+  } dir;
+  return dir.path;
+}
+
+struct HidrawRig {
+  // `asUser`: without root's way past file permissions, so that a node can refuse the link.
+  explicit HidrawRig(bool asUser = false) {
+    if (asUser) {
+      EXPECT_TRUE(dropFileAccessOverride());
+    }
+    EXPECT_EQ(hid_init(), 0);
+    link.RegisterHID(engine);
+  }
+  bool run(const std::function<bool()>& done) { return executor.runUntil(done, 20s); }
+  uint32_t status() const { return engine.state().iStatus; }
+  long logged(std::string_view part) const {
+    return std::count_if(diag.log.begin(), diag.log.end(),
+                         [&](const std::string& l) { return l.find(part) != l.npos; });
+  }
+  // Has the taken board programmed with `image`, from a HEX file objcopy wrote.
+  void start(const std::vector<uint8_t>& image) {
+    ASSERT_TRUE(run([&] { return status() == STATUS_WAIT_DOWNLOAD_HEX; }));
+    engine.releaseAccepted("V1.2");
+    testing::writeFile(engine.hexFile(), testing::readFile(testing::objcopyHex(dir, image)));
+    engine.firmwareStored(testing::SimRig::expectedChecksumFor(image));
+  }
+  // ... and waits for the verdict and for the board to go away after the final command.
+  void update(const std::vector<uint8_t>& image) {
+    start(image);
+    if (::testing::Test::HasFatalFailure()) return;
+    ASSERT_TRUE(run([&] { return status() == STATUS_DONE && !link.hidDevice(); }));
+    EXPECT_EQ(window.events.back(), "showUpdateResult(complete)");
+  }
+
+  std::filesystem::path tmp = ownTmpdir();
+  HidrawTestbed bed;
+  testing::TempDir dir;
+  testing::RecordingDiagnostics diag;
+  testing::WindowRecorder window;
+  testing::ServerRecorder server;
+  EventLoop executor;
+  HidLink link{makeHidapiBackend(), executor, diag, 20ms};
+  UpdateEngine engine{{link, window, server, diag}, dir / "tmp.hex"};
+};
+
+TEST(Hidraw, UpdatesTheBoardBesideAnotherDeviceAndLeavesItAlonePluggedInAgain) {
+  HidrawRig rig;
+  HidrawDeviceOptions other;  // a device that is no bootloader, and never answers
+  other.vendorId = 0x046D;
+  other.productId = 0xC077;
+  other.answers = false;
+  auto mouse = rig.bed.plug(other);
+  ASSERT_TRUE(rig.run([&] { return rig.logged("VID：046D PID : C077") == 1; }));
+  auto board = rig.bed.plug();
+  const auto image = testing::randomBytes(20000, 11);
+  rig.update(image);
+  const BoardSimulator state = board->board();
+  EXPECT_TRUE(state.finished());
+  EXPECT_EQ(state.programmed(), image);
+  EXPECT_EQ(mouse->opens(), 0u);
+
+  // One board per run: plugged in again, it is not taken, and nothing is logged.
+  const size_t lines = rig.diag.log.size();
+  auto again = rig.bed.plug();
+  rig.executor.runUntil([] { return false; }, 300ms);
+  EXPECT_EQ(again->board().framesReceived(), 0u);
+  EXPECT_EQ(rig.diag.log.size(), lines);
+  EXPECT_EQ(rig.status(), STATUS_DONE);
+}
+
+TEST(Hidraw, UnpluggedMidTransferShowsDeviceRemovedOnce) {
+  HidrawRig rig;
+  HidrawDeviceOptions options;
+  options.faults.unplugAfter = 40;
+  auto board = rig.bed.plug(options);
+  rig.start(testing::randomBytes(9000, 5));
+  ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_DEVICE_REMOVED; }));
+  ASSERT_TRUE(board->waitUnplugged(5s));
+  rig.executor.runUntil([] { return false; }, 100ms);  // a later enumeration must not repeat it
+  EXPECT_EQ(std::count(rig.window.events.begin(), rig.window.events.end(), "showDeviceRemoved"), 1);
+  EXPECT_FALSE(board->board().finished());
+}
+
+// udev's access rule often lands a moment after the node appears.
+TEST(Hidraw, ANodeThatRefusesAtFirstIsTakenOnceItOpens) {
+  HidrawRig rig(true);
+  HidrawDeviceOptions options;
+  options.refusedOpens = 2;
+  auto board = rig.bed.plug(options);
+  ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_WAIT_DOWNLOAD_HEX; }));
+  EXPECT_EQ(board->opens(), 3u);
+  EXPECT_EQ(rig.logged("HID: cannot open the bootloader at /dev/hidraw0: "), 1);
+  EXPECT_EQ(rig.logged("Permission denied"), 1);
+}
+
+TEST(Hidraw, ABootloaderThatNeverOpenedGoesAwayUnnoticedAndTheNextIsUpdated) {
+  HidrawRig rig(true);
+  HidrawDeviceOptions locked;
+  locked.refuseUntilAllowed = true;
+  auto first = rig.bed.plug(locked);
+  ASSERT_TRUE(rig.run([&] { return rig.logged("Permission denied") == 1; }));
+  first->unplug();
+  ASSERT_TRUE(rig.run([&] { return rig.logged("拔出：") == 1; }));
+  EXPECT_EQ(rig.status(), STATUS_WAIT_GET_DUNNO_DEVICE_FWVER);
+  EXPECT_TRUE(rig.window.events.empty());
+
+  auto board = rig.bed.plug();
+  const auto image = testing::randomBytes(3000, 9);
+  rig.update(image);
+  EXPECT_EQ(board->board().programmed(), image);
+  EXPECT_TRUE(board->board().finished());
+}
+
+// What a user runs: trident-flash without --virtual-hid, and the board program in a process of its
+// own, sharing its testbed (and the node's ioctl socket) through UMOCKDEV_DIR.
+TEST(Hidraw, TridentFlashUpdatesTheBoardProgramPluggedInOverHidraw) {
+  ownTmpdir();
+  testing::TempDir dir;
+  const auto image = testing::randomBytes(12345, 3);
+  testing::ChildProcess board({testing::builtProgram("tools/board-sim/trident-board-sim"),
+                               "--hidraw", "--save-image", (dir / "programmed.bin").string()});
+  std::string bed;
+  ASSERT_TRUE(board.waitForOutput(
+      [&](const std::string& out) {
+        const auto at = out.find("UMOCKDEV_DIR="), end = out.find('\n', at);
+        if (at == out.npos || end == out.npos) return false;
+        bed = out.substr(at + 13, end - at - 13);
+        return true;
+      },
+      testing::within(20s)));
+  const unsigned sum = std::accumulate(image.begin(), image.end(), 0u) & 0xFFFF;
+  testing::ChildProcess flash({"/usr/bin/env", "UMOCKDEV_DIR=" + bed,
+                               testing::builtProgram("src/cli/trident-flash"), "--hex",
+                               testing::objcopyHex(dir, image).string(), "--checksum",
+                               strprintf("0x%04x", sum), "--quiet", "--wait", "10"});
+  EXPECT_EQ(flash.wait(30s), 0) << flash.output();
+  EXPECT_EQ(board.wait(10s), 0) << board.output();
+  const std::string programmed = testing::readFile(dir / "programmed.bin");
+  EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()), image);
+}
+
+}  // namespace
+}  // namespace trident
