@@ -18,7 +18,6 @@ namespace trident {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::readFile;
 
 // The application initialises libcurl once in main(); this binary does it here.
 struct Curl : ::testing::Environment {
@@ -73,7 +72,7 @@ class UpdateClient : public ::testing::Test {
   testing::FtpServer ftp{dir.path()};
   testing::HttpServer http{dir.path()};
   const std::vector<uint8_t> image = testing::randomBytes(1000, 7);
-  const std::string hex = readFile(testing::objcopyHex(dir, image));
+  const std::string hex = testing::readFile(testing::objcopyHex(dir, image));
   // The board's 16-bit sum of `image`, as a release line gives it.
   const std::string sum =
       strprintf("0x%04X", std::accumulate(image.begin(), image.end(), 0u) & 0xFFFF);
@@ -136,13 +135,13 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
       {demo.url(), {}, "showFetching|showReady(V2.1.0)|" + complete, "", 0},
       {demo.url(), {}, "showFetching|showReady(V2.1.0)|" + complete, "", 1}};
   // clang-format on
-  const std::string stale = readFile(testing::objcopyHex(dir, testing::randomBytes(100, 3)));
+  const std::string old = testing::readFile(testing::objcopyHex(dir, testing::randomBytes(100, 3)));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.views);
     std::filesystem::remove_all(dir / "varnehex");
     if (row.body) publish(releasePath(row.variant), *row.body);
     ClientRig rig(row.root, row.hexFile);
-    if (row.hexFile.empty()) testing::writeFile(rig.sim.engine.hexFile(), stale);
+    if (row.hexFile.empty()) testing::writeFile(rig.sim.engine.hexFile(), old);
     rig.client.fetchVariant(row.variant);
     rig.settle();
     if (rig.sim.engine.state().iStatus == STATUS_DOWNLOAD_HEX_SUCCESS) {
@@ -158,6 +157,12 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
   }
   // Nothing half-written is left beside a firmware file that could not be written.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(place.path()), {}), 2);
+  // A download asked for before any release was read ends at once, with its reason.
+  const std::string none = "No firmware release has been read from the update server";
+  ClientRig idle(f);
+  idle.client.downloadNewVerHexFile();
+  EXPECT_EQ(idle.views(), "showServerError|alertA(" + none + ")|");
+  EXPECT_TRUE(idle.sim.diag.logged(d + none));
 }
 
 TEST_F(UpdateClient, LogsEachStepAndOnlyTheNewestFetchCountsUntilTheClickFixesTheRelease) {
@@ -194,7 +199,7 @@ TEST_F(UpdateClient, LogsEachStepAndOnlyTheNewestFetchCountsUntilTheClickFixesTh
   rig.client.popUpBtnValueChanged(1);
   testing::writeFile(dir / "release", "");
   rig.settle();
-  EXPECT_EQ(readFile(rig.sim.engine.hexFile()), hex);
+  EXPECT_EQ(testing::readFile(rig.sim.engine.hexFile()), hex);
   rig.sim.pump();
   EXPECT_EQ(rig.views(),
             "showFetching|showFetching|showReady(V1.0)|showFetching|showDownloading|"
@@ -227,23 +232,22 @@ TEST(DemoUpdateServer, ItsFilesAreWhatTheGeneratorWrites) {
 TEST(ReleaseText, ChecksumFieldsNumbersUtf8CommentsAndRawBytes) {
   // The checksum field gives the board's reply bytes swapped: the first two characters are
   // skipped whatever they are, a pair that is not hex counts as 0, characters after the sixth are
-  // ignored; é is one character. Numbers skip white space (the non-breaking space too) and are
-  // all ones when too large, not wrapped.
+  // ignored; é is one character. Numbers skip white space (Unicode spaces too), take a leading 0
+  // that is not "0x" as a digit, and are all ones when too large, not wrapped.
   // clang-format off
   const std::pair<const char*, uint64_t> fields[] = {
       {"0x1234", 0x3412}, {"0X12AB", 0xAB12}, {"ab1234", 0x3412}, {"0xzz34", 0x3400},
       {"0x1234\r", 0x3412}, {"0x1 34", 0x3401}, {"0x 134", 0x3401}, {"0x0x34", 0x3400},
       {"0xé234", 0x3400}, {"0x12", 0x0012}, {"", 0}};
   const std::pair<const char*, int64_t> numbers[] = {
-      {"1f", 31}, {" \t\n0X1F", 31}, {"\u00A0" "1f", 31}, {"0xg", 0}, {"x1", 0}, {"-1", 0},
-      {"FFFFFFFF", 0xFFFFFFFF}, {"123456789abc", 0xFFFFFFFF}, {"12zz", 0x12}};
+      {"1f", 31}, {" \t\n0X1F", 31}, {"\u00A0\u2009" "1f", 31}, {"0xg", 0}, {"x1", 0}, {"-1", 0},
+      {"FFFFFFFF", 0xFFFFFFFF}, {"123456789abc", 0xFFFFFFFF}, {"12zz", 0x12}, {"0123", 0x123}};
   // clang-format on
   for (const auto& [field, expected] : fields)
     EXPECT_EQ(ftpChecksumInteger(field), expected) << '"' << field << '"';
   for (const auto& [text, expected] : numbers)
     EXPECT_EQ(hexStringToInteger(text), expected) << '"' << text << '"';
   EXPECT_EQ(decodeUtf8("a,é,€,😀"), "a,é,€,😀");
-  EXPECT_EQ(decodeUtf8(""), "");
   for (const char* bad : {"\xff", "a\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\x80"})
     EXPECT_FALSE(decodeUtf8(bad)) << bad;
   // Carriage returns stay, line feeds go, and plain lines run together.
