@@ -1,0 +1,260 @@
+// The update-server client against real servers on loopback (pyftpdlib, the demo server, and a
+// scripted HTTP(S) server for what an FTP server will not do on demand), with the engine and the
+// virtual board behind it; and the text rules of a release description.
+#include <gtest/gtest.h>
+
+#include <curl/curl.h>
+
+#include <numeric>
+
+#include "common/event_loop.h"
+#include "engine/engine_rig.h"
+#include "servers.h"
+#include "records/release_text.h"
+#include "update/update_server_client.h"
+#include "update/variants.h"
+
+namespace trident {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The application initialises libcurl once in main(); this binary does it here.
+struct Curl : ::testing::Environment {
+  void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK); }
+  void TearDown() override { curl_global_cleanup(); }
+};
+const auto* const kCurl = ::testing::AddGlobalTestEnvironment(new Curl);
+
+// The client wired to the engine, the window recorder and the virtual board, which has been taken
+// and has answered: the engine waits for the release line, as in the application.
+struct ClientRig {
+  explicit ClientRig(const std::string& root, std::filesystem::path hexFile = {},
+                     TransferTimeouts timeouts = {2s, 10s, 1s})
+      : sim({}, std::move(hexFile)),
+        client({sim.engine, sim.window, loop, sim.diag}, root, timeouts) {
+    sim.takeBoard();
+    sim.window.events.clear();
+    sim.diag.log.clear();
+  }
+  // Runs posted work until every transfer has reported back.
+  void settle() {
+    EXPECT_TRUE(loop.runUntil([&] { return !client.busy(); }, 20s));
+  }
+  // Clicks "Update" as the window does: the engine's click, then the download it asks for.
+  void clickUpdate() {
+    sim.engine.OnActionButtonClick();
+    if (sim.server.downloads > 0) client.downloadNewVerHexFile();
+  }
+  // The window's changes since the board was taken, each followed by "|".
+  std::string views() const {
+    return std::accumulate(sim.window.events.begin(), sim.window.events.end(), std::string(),
+                           [](const std::string& a, const std::string& b) { return a + b + "|"; });
+  }
+
+  testing::SimRig sim;
+  EventLoop loop;
+  UpdateServerClient client;
+};
+
+class UpdateClient : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(ftp.started() && http.started()) << ftp.output(); }
+  static std::string releasePath(size_t v) { return std::string(kFirmwareVariants[v].releasePath); }
+  // Puts a file where both servers show it at `path`.
+  void publish(std::string_view path, std::string_view content) {
+    const auto file = dir.path() / std::filesystem::path(path).relative_path();
+    std::filesystem::create_directories(file.parent_path());
+    testing::writeFile(file, content);
+  }
+
+  testing::TempDir dir;
+  testing::FtpServer ftp{dir.path()};
+  testing::HttpServer http{dir.path()};
+  const std::vector<uint8_t> image = testing::randomBytes(1000, 7);
+  const std::string hex = testing::readFile(testing::objcopyHex(dir, image));
+  // The board's 16-bit sum of `image`, as a release line gives it.
+  const std::string sum =
+      strprintf("0x%04X", std::accumulate(image.begin(), image.end(), 0u) & 0xFFFF);
+};
+
+TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
+  testing::HttpServer tls(dir.path(), true);
+  // The demo update server as the README starts it.
+  testing::ServerProcess demo({TRIDENT_SOURCE_DIR "/scripts/serve-update-server", "-p", "0"},
+                              "ftp");
+  ASSERT_TRUE(tls.started() && demo.started()) << tls.output() << demo.output();
+  EXPECT_TRUE(demo.logged(demo.url() + "\n", testing::within(10s)));
+  testing::TempDir place;  // where a firmware file cannot be written
+  testing::writeFile(place / "blocker", "not a directory");
+  std::filesystem::create_directories(place / "taken.hex");
+  publish("/fw/te.hex", hex);
+  publish("/fw/empty.hex", "");
+  // A row: the server's base URL, the release description served (if any), how the window's
+  // changes begin, a line the log holds (if any); the variant, firmware file and an unplugging
+  // at the click, where they differ.
+  // clang-format off
+  struct Row { std::string root; std::optional<std::string> body; std::string views, log;
+               size_t variant = 0; std::filesystem::path hexFile = {}; bool unplug = false; };
+  const std::string f = ftp.url(), good = "N,V1," + sum + ",/fw/te.hex", d = "DEBUG: [Download] ";
+  const std::string no = "showFetching|showServerError|alertA(", failed = d + "dataTask error";
+  const std::string got = "showFetching|showReady(V1)|showDownloading|", stored = d + "success, "
+      "ftp_checksum_integer = ", cannot = "Cannot write the firmware file " + place.path().string();
+  const std::string complete = "showDownloading|setUpUpdateHexUI|showUpdateResult(complete)";
+  const Row rows[] = {
+      {"ftp://127.0.0.1:9", {}, no + "Failed to connect to 127.0.0.1 port 9", failed},
+      {f, {}, no + "Server denied you to change to the given directory", failed},
+      {http.url(), {}, no + "The requested URL returned error: 404", failed},
+      {tls.url(), {}, no + "SSL certificate problem: self-signed certificate", failed},
+      // An HTTP server never greets an FTP client; a stalled one never sends the body.
+      {"ftp" + http.url().substr(4), {}, no + "Operation timed out after", failed},
+      {http.url() + "/stall", {}, no + "Operation too slow.", failed},
+      {f, {}, no + "URL using bad/illegal format", "DEBUG: getUpdateUrlStrBy: error", 2},
+      {f, "N,V,0x1234,/fw/\xff.hex", no + "Parse txt file error)", ""},
+      {f, "N,V,0x1234", no + "Parse txt file error)", ""},
+      {f, "N,V,0x1234,ftp://host/a.hex", no + "Parse txt file error)", ""},
+      {f, "N,V,0x123,/fw/te.hex", no + "checkSumStr error)", "DEBUG: checkSumStr error"},
+      {f, "N,V1,0x1234,/fw/missing.hex", got + "showServerError|alertA(The file does not exist)",
+       "DEBUG: dataTaskA error"},
+      {f, good, got + "showServerError|alertA(" + cannot + "/blocker/tmp.hex: Not a directory)",
+       d + cannot + "/blocker/tmp.hex: Not a directory", 0, place / "blocker/tmp.hex"},
+      {f, good, got + "showServerError|alertA(" + cannot + "/taken.hex: Is a directory)",
+       d + cannot + "/taken.hex: Is a directory", 0, place / "taken.hex"},
+      {f, good, got + "showDeviceRemoved", d + "the update has already ended "
+       "(STATUS_DEVICE_REMOVED); the firmware download is dropped", 0, {}, true},
+      // An empty firmware file replaces the one from before, which is never loaded.
+      {f, "N,V1,0x1234,/fw/empty.hex", got + "setUpUpdateHexUI|adjustToErrorUI|alertA(Error: The "
+       "firmware file holds no firmware data)", stored + "13330"},
+      // The checksum field is what the board must report: "0x1234" reads as 0x3412.
+      {f, "N,V1,0x1234,/fw/te.hex", got + "setUpUpdateHexUI|showUpdateResult(failed)",
+       stored + "13330"},
+      {f, good, "showFetching|showReady(V1)|" + complete,
+       stored + std::to_string(testing::SimRig::expectedChecksumFor(image))},
+      // The Standard variant reads its own file; spaces stay and a fifth field is ignored.
+      {f, "STD, V2.0," + sum + ",/fw/te.hex,x", "showFetching|showReady( V2.0)|" + complete, "", 1},
+      {demo.url(), {}, "showFetching|showReady(V2.1.0)|" + complete, "", 0},
+      {demo.url(), {}, "showFetching|showReady(V2.1.0)|" + complete, "", 1}};
+  // clang-format on
+  const std::string old = testing::readFile(testing::objcopyHex(dir, testing::randomBytes(100, 3)));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.views);
+    std::filesystem::remove_all(dir / "varnehex");
+    if (row.body) publish(releasePath(row.variant), *row.body);
+    ClientRig rig(row.root, row.hexFile);
+    if (row.hexFile.empty()) testing::writeFile(rig.sim.engine.hexFile(), old);
+    rig.client.fetchVariant(row.variant);
+    rig.settle();
+    if (rig.sim.engine.state().iStatus == STATUS_DOWNLOAD_HEX_SUCCESS) {
+      rig.clickUpdate();
+      if (row.unplug) rig.sim.engine.RemovalRule(BOOTLOADER_VID, BOOTLOADER_PID);
+      rig.settle();
+      rig.sim.pump();
+    }
+    EXPECT_TRUE(rig.views().starts_with(row.views)) << rig.views();
+    EXPECT_TRUE(row.log.empty() || rig.sim.diag.logged(row.log));
+    const std::string fetched = "DEBUG: getUpdateUrlStrBy, downloadURLStr = " + row.root;
+    EXPECT_TRUE(row.variant > 1 || rig.sim.diag.logged(fetched + releasePath(row.variant)));
+  }
+  // Nothing half-written is left beside a firmware file that could not be written.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(place.path()), {}), 2);
+  // A download asked for before any release was read ends at once, with its reason.
+  const std::string none = "No firmware release has been read from the update server";
+  ClientRig idle(f);
+  idle.client.downloadNewVerHexFile();
+  EXPECT_EQ(idle.views(), "showServerError|alertA(" + none + ")|");
+  EXPECT_TRUE(idle.sim.diag.logged(d + none));
+}
+
+TEST_F(UpdateClient, LogsEachStepAndOnlyTheNewestFetchCountsUntilTheClickFixesTheRelease) {
+  const std::string body =
+      "// Trident TE, tournament rules\nNEW,V1.0," + sum + ",/fw/new fw é.hex\n";
+  publish("/dir with space/Trident é.txt", body);
+  publish("/fw/new fw é.hex", hex);
+  publish("/old.txt", "OLD,V0.9,0x1111,/fw/new fw é.hex");
+  ClientRig rig(ftp.url());
+  // The first fetch is answered last; a fetch still running at the click, and a choice made
+  // after it, change nothing either.
+  const std::string held = http.url() + "/held/old.txt", d = "DEBUG: [Download] ";
+  rig.client.downloadNewVerUpdateInfoBy(held);
+  rig.client.downloadNewVerUpdateInfoBy(ftp.url() + "/dir with space/Trident é.txt");
+  ASSERT_TRUE(rig.loop.runUntil([&] { return rig.views().ends_with("showReady(V1.0)|"); }, 20s));
+  const std::string url = ftp.url() + "/dir%20with%20space/Trident%20%C3%A9.txt";
+  const std::string hexUrl = ftp.url() + "/fw/new%20fw%20%C3%A9.hex";
+  const std::string fetch = "DEBUG: downloadNewVerUpdateInfoBy ";
+  // clang-format off
+  EXPECT_EQ(rig.sim.diag.log, (std::vector<std::string>{
+      fetch + "ftpTxtUrlStr = " + held, fetch + "url = " + held,
+      fetch + "ftpTxtUrlStr = " + ftp.url() + "/dir with space/Trident é.txt",
+      fetch + "url = " + url,
+      d + "dataTask data = " + bodyDescription(body) + ", ftpUrlTxtDataStr = " + body,
+      d + "下載根目錄 = " + ftp.url(), d + "下載檔案txt連結 = " + url,
+      d + "下載檔案txt連結的內容 = " + body, d + "下載檔案txt 有 // ",
+      d + "去 // 後 = NEW,V1.0," + sum + ",/fw/new fw é.hex",
+      "initWithMode ftpTxtUrlStr = " + hexUrl,
+      d + "pasre:版本 = V1.0, checkSum = " + sum + ", hexFileUrlStr = /fw/new fw é.hex",
+      d + "aHexUrl = " + hexUrl}));
+  // clang-format on
+  rig.client.downloadNewVerUpdateInfoBy(held);
+  rig.clickUpdate();
+  rig.client.popUpBtnValueChanged(1);
+  testing::writeFile(dir / "release", "");
+  rig.settle();
+  EXPECT_EQ(testing::readFile(rig.sim.engine.hexFile()), hex);
+  rig.sim.pump();
+  EXPECT_EQ(rig.views(),
+            "showFetching|showFetching|showReady(V1.0)|showFetching|showDownloading|"
+            "setUpUpdateHexUI|showUpdateResult(complete)|");
+  EXPECT_EQ(rig.client.currentRelease()->infoNameStr(), "NEW");
+  EXPECT_TRUE(rig.sim.diag.logged("downloadNewVerHexFile"));
+  EXPECT_TRUE(rig.sim.diag.logged("DEBUG: selected item index 1"));
+  EXPECT_TRUE(rig.sim.diag.logged(d + "a newer request has superseded the fetch of " + held +
+                                  "; its answer is dropped"));
+  EXPECT_TRUE(rig.sim.diag.logged(d + "the firmware download has begun; no new fetch is started"));
+}
+
+TEST_F(UpdateClient, EndingTheClientStopsItsTransfers) {
+  const auto start = testing::Clock::now();
+  {
+    ClientRig rig(http.url(), {}, TransferTimeouts{});  // the full 30-second time-outs
+    rig.client.downloadNewVerUpdateInfoBy(http.url() + "/held/never.txt");
+    ASSERT_TRUE(http.logged("holding /held/never.txt", testing::within(10s)));
+  }
+  EXPECT_LT(testing::Clock::now() - start, 5s);
+}
+
+TEST(DemoUpdateServer, ItsFilesAreWhatTheGeneratorWrites) {
+  testing::TempDir out;
+  const std::string dir = testing::shellQuote(out.path().string());
+  ASSERT_EQ(testing::runCommand(TRIDENT_SOURCE_DIR "/scripts/make-demo-firmware --out " + dir), 0);
+  EXPECT_EQ(testing::runCommand("diff -r " + dir + " " TRIDENT_SOURCE_DIR "/update-server"), 0);
+}
+
+TEST(ReleaseText, ChecksumFieldsNumbersUtf8CommentsAndRawBytes) {
+  // The checksum field gives the board's reply bytes swapped: the first two characters are
+  // skipped whatever they are, a pair that is not hex counts as 0, characters after the sixth are
+  // ignored; é is one character. Numbers skip white space (Unicode spaces too), take a leading 0
+  // that is not "0x" as a digit, and are all ones when too large, not wrapped.
+  // clang-format off
+  const std::pair<const char*, uint64_t> fields[] = {
+      {"0x1234", 0x3412}, {"0X12AB", 0xAB12}, {"ab1234", 0x3412}, {"0xzz34", 0x3400},
+      {"0x1234\r", 0x3412}, {"0x1 34", 0x3401}, {"0x 134", 0x3401}, {"0x0x34", 0x3400},
+      {"0xé234", 0x3400}, {"0x12", 0x0012}, {"", 0}};
+  const std::pair<const char*, int64_t> numbers[] = {
+      {"1f", 31}, {" \t\n0X1F", 31}, {"\u00A0\u2009" "1f", 31}, {"0xg", 0}, {"x1", 0}, {"-1", 0},
+      {"FFFFFFFF", 0xFFFFFFFF}, {"123456789abc", 0xFFFFFFFF}, {"12zz", 0x12}, {"0123", 0x123}};
+  // clang-format on
+  for (const auto& [field, expected] : fields)
+    EXPECT_EQ(ftpChecksumInteger(field), expected) << '"' << field << '"';
+  for (const auto& [text, expected] : numbers)
+    EXPECT_EQ(hexStringToInteger(text), expected) << '"' << text << '"';
+  EXPECT_EQ(decodeUtf8("a,é,€,😀"), "a,é,€,😀");
+  for (const char* bad : {"\xff", "a\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\x80"})
+    EXPECT_FALSE(decodeUtf8(bad)) << bad;
+  // Carriage returns stay, line feeds go, and plain lines run together.
+  EXPECT_EQ(dropCommentLines("N,V,0x1234,/a.hex\r\n//c\r\nX,Y\n"), "N,V,0x1234,/a.hex\rX,Y");
+  EXPECT_EQ(dropCommentLines("keep // not at start\n//\n"), "");
+  EXPECT_EQ(bodyDescription("N,V,0x\xff"), "<4e2c562c 3078ff>");
+}
+
+}  // namespace
+}  // namespace trident
