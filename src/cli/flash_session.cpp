@@ -178,10 +178,12 @@ FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
 bool FlashSession::waitForRemoval(const std::atomic<bool>& interrupted) {
   bool asked = false;
   for (;;) {
-    loop_.runUntil([&] { return interrupted.load() || !link_.hidDevice(); },
-                   std::chrono::milliseconds(200));
+    // Gone from the enumeration, not only disconnected: a finished board's node or socket can
+    // linger a moment after its connection ends, and the next session must not take it again.
+    const auto gone = [&] { return !link_.deviceAttached() || link_.boardDeparted(); };
+    loop_.runUntil([&] { return interrupted.load() || gone(); }, std::chrono::milliseconds(200));
     if (interrupted) return false;
-    if (!link_.hidDevice()) return true;
+    if (gone()) return true;
     if (!asked) window_.say("Unplug the board to go on with the next one.");
     asked = true;
   }

@@ -16,6 +16,7 @@
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
 #include "common/platform_libraries.h"
+#include "engine/hex_loader.h"
 
 namespace {
 
@@ -65,6 +66,18 @@ int main(int argc, char** argv) {
   if (options.hexFile && !std::ifstream(*options.hexFile)) {
     std::fprintf(stderr, "trident-flash: cannot read %s\n", options.hexFile->c_str());
     return static_cast<int>(FlashOutcome::FileError);
+  }
+  // A local file is judged before anyone is asked to plug a board in; the engine checks it again
+  // when it loads it, as it does a downloaded one.
+  if (options.hexFile) {
+    HexImage image;
+    int32_t lines = 0;
+    NullDiagnostics quiet;
+    if (readHexImage(*options.hexFile, image, lines, quiet) == HexLoadStatus::Loaded &&
+        image.damagedLine) {
+      std::fprintf(stderr, "trident-flash: %s\n", damagedFileMessage(*image.damagedLine).c_str());
+      return static_cast<int>(FlashOutcome::FileError);
+    }
   }
 
   std::signal(SIGINT, [](int) { interrupted = true; });

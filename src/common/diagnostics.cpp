@@ -124,9 +124,16 @@ std::string terminalSafe(std::string_view text, bool keepLineBreaks) {
     const bool c1 = c == 0xC2 && i + 1 < text.size() &&
                     static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
                     static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    if ((c < 0x20 && c != '\t' && !lineBreak) || c == 0x7F || c1) {
+    // So do the bidirectional overrides and isolates (U+202A-202E, U+2066-2069), which would
+    // show the text in another order than it stands.
+    const auto next = [&](size_t k) {
+      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
+    };
+    const bool bidi = c == 0xE2 && ((next(1) == 0x80 && next(2) >= 0xAA && next(2) <= 0xAE) ||
+                                    (next(1) == 0x81 && next(2) >= 0xA6 && next(2) <= 0xA9));
+    if ((c < 0x20 && c != '\t' && !lineBreak) || c == 0x7F || c1 || bidi) {
       out.push_back('?');
-      i += c1 ? 1 : 0;
+      i += c1 ? 1 : bidi ? 2 : 0;
     } else {
       out.push_back(static_cast<char>(c));
     }

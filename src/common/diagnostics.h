@@ -63,7 +63,8 @@ std::string strprintf(const char* format, ...)
 // Whether the stream is a terminal.
 bool isTerminal(std::FILE* stream);
 
-// Text as a terminal may show it: every control character (C0, DEL, C1) becomes "?", tabs stay,
+// Text as a terminal may show it: every control character (C0, DEL, C1, bidirectional) becomes
+// "?", tabs stay,
 // and so do line breaks (LF, CR LF) when `keepLineBreaks` is set.
 std::string terminalSafe(std::string_view text, bool keepLineBreaks);
 

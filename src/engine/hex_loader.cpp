@@ -315,6 +315,10 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
   return HexLoadStatus::Loaded;
 }
 
+std::string damagedFileMessage(int32_t line) {
+  return strprintf("Error: The firmware file is damaged (line %d)", line);
+}
+
 void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag) {
   image = HexImage{};
   lineNO = -1;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "common/diagnostics.h"
@@ -44,6 +45,9 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
 // the same image, line count and per-line trace; the file's own trace lines (open, path, size,
 // end of file) are left out. The fuzz targets feed the decoder through it without a file system.
 void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag);
+
+// What the user is told of a file refused at `line`.
+std::string damagedFileMessage(int32_t line);
 
 // The loader's two-character hex field: what strtoul(field, nullptr, 16) gives for the two
 // characters, cut to 32 bits (so " f" is 15, "1z" is 1, "zz" is 0 and "-1" is 0xFFFFFFFF).

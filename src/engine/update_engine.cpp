@@ -21,8 +21,12 @@ UpdateEngine::UpdateEngine(Ports ports, std::filesystem::path hexFile)
     : ports_(ports), hexFile_(std::move(hexFile)) {}
 
 void UpdateEngine::sendFrame(const Frame& frame) {
-  st_.sentPackNo = replyPacketNumber(frame);
   ports_.diag.standardOutput(sendDump(frame));
+  writeFrame(frame);
+}
+
+void UpdateEngine::writeFrame(const Frame& frame) {
+  st_.sentPackNo = replyPacketNumber(frame);
   ports_.report.writeReport(frame);
 }
 
@@ -171,8 +175,7 @@ void UpdateEngine::LoadHexFile() {
   if (image.damagedLine) {
     ports_.diag.systemLog(strprintf("LoadHexFile: the firmware file is damaged at line %d; refused",
                                     *image.damagedLine));
-    showSetupErrorAlertWithMessage(
-        strprintf("Error: The firmware file is damaged (line %d)", *image.damagedLine));
+    showSetupErrorAlertWithMessage(damagedFileMessage(*image.damagedLine));
     return;
   }
   if (image.tooLarge) {
@@ -273,7 +276,7 @@ void UpdateEngine::DoUpdate() {
       std::clamp(st_.progressPercent / 5.0, 0.0, static_cast<double>(kLastProgressPicture)));
   ports_.window.showProgressPicture(picture);
 
-  ports_.report.writeReport(frame);
+  writeFrame(frame);
 }
 
 void UpdateEngine::SendFinalCommand() {

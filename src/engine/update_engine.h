@@ -80,7 +80,9 @@ class UpdateEngine {
   void SendFinalCommand();
 
  private:
-  void sendFrame(const Frame& frame);  // send dump, then the report
+  void sendFrame(const Frame& frame);   // its dump, then the frame
+  void writeFrame(const Frame& frame);  // the frame alone, its packet number kept
+                                        // send dump, then the report
   void logStatus();
 
   Ports ports_;

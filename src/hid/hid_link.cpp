@@ -120,7 +120,10 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
 };
 
 void HidIoThread::Shared::writeFrame(const Frame& frame) {
-  if (!connection) return;
+  if (!connection) {
+    deliver([](const Events& e) { e.unsent(); });
+    return;
+  }
   uint8_t report[65] = {0};
   std::copy(frame.begin(), frame.end(), report + 1);
   std::string error;
@@ -182,15 +185,18 @@ void HidIoThread::Shared::enumerateOnce() {
       ++it;
       continue;
     }
-    const Known gone = it->second;
+    const Known left = it->second;
     it = known.erase(it);
-    std::erase(candidates, gone.ref.handle);
-    if (gone.gone) continue;  // its removal was reported when it failed
-    if (taken && taken->handle == gone.ref.handle) {
+    std::erase(candidates, left.ref.handle);
+    if (taken && taken->handle == left.ref.handle) {
       connection.reset();
       taken.reset();
     }
-    deliver([device = gone.ref](const Events& e) { e.removed(device); });
+    // A device that failed while taken had its removal reported then.
+    deliver([device = left.ref, reported = left.gone](const Events& e) {
+      if (!reported) e.removed(device);
+      e.departed(device);
+    });
   }
   for (const auto& info : present) {
     if (known.count(info.path)) continue;
@@ -338,7 +344,11 @@ HidLink::HidLink(std::unique_ptr<HidBackend> backend, Executor& mainThread, Diag
            [this](HidDeviceRef d) { DeviceRemovalCallback(d); },
            [this](uint64_t h, std::vector<uint8_t> r) { InputReportCallback(h, r); },
            [this](HidDeviceRef d) { deviceOpened(d); },
-           [this](HidDeviceRef d, std::string e) { openFailed(d, e); }},
+           [this](HidDeviceRef d, std::string e) { openFailed(d, e); },
+           [this](HidDeviceRef d) { deviceDeparted(d); },
+           [this] {
+             diag_.systemLog("SendReport: the board went away before the frame was written");
+           }},
           pollInterval) {}
 
 void HidLink::RegisterHID(UpdateEngine& engine) {
@@ -367,6 +377,7 @@ void HidLink::deviceOpened(const HidDeviceRef& device) {
   if (deviceAttached_) return;
   deviceAttached_ = true;
   hidDevice_ = device.handle;
+  takenBoard_ = device.handle;
   deviceVID_ = BOOTLOADER_VID;
   devicePID_ = BOOTLOADER_PID;
   if (engine_) engine_->SyncOnTake();
@@ -376,6 +387,10 @@ void HidLink::openFailed(const HidDeviceRef& device, const std::string& error) {
   if (!openFailureSaid_.insert(device.handle).second) return;
   diag_.systemLog(strprintf("HID: cannot open the bootloader at %s: %s", device.info.path.c_str(),
                             error.c_str()));
+}
+
+void HidLink::deviceDeparted(const HidDeviceRef& device) {
+  if (takenBoard_ == device.handle) boardDeparted_ = true;
 }
 
 void HidLink::DeviceRemovalCallback(const HidDeviceRef& device) {

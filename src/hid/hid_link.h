@@ -37,6 +37,11 @@ class HidIoThread {
     std::function<void(uint64_t handle, std::vector<uint8_t> report)> inputReport;
     std::function<void(HidDeviceRef)> opened;
     std::function<void(HidDeviceRef, std::string error)> openFailed;
+    // The device has left the enumeration: after `removed`, or long after it, when it failed
+    // while taken and its node lingered.
+    std::function<void(HidDeviceRef)> departed;
+    // A frame found no open device: the board went away with it queued.
+    std::function<void()> unsent;
   };
 
   // How long the program's end waits for queued frames (the final command among them) to reach
@@ -84,6 +89,9 @@ class HidLink final : public ReportPort {
 
   bool deviceAttached() const { return deviceAttached_; }
   std::optional<uint64_t> hidDevice() const { return hidDevice_; }
+  // The board that was taken is no longer enumerated (its connection may have ended earlier):
+  // nothing left of it can be taken again.
+  bool boardDeparted() const { return boardDeparted_; }
 
   // An ID as a signed 32-bit number, 0 when the device has none.
   static int32_t GetIntProperty(const std::optional<int32_t>& property) {
@@ -93,6 +101,7 @@ class HidLink final : public ReportPort {
  private:
   void deviceOpened(const HidDeviceRef& device);
   void openFailed(const HidDeviceRef& device, const std::string& error);
+  void deviceDeparted(const HidDeviceRef& device);
 
   Diagnostics& diag_;
   UpdateEngine* engine_ = nullptr;  // not owned; set by RegisterHID
@@ -100,6 +109,8 @@ class HidLink final : public ReportPort {
   uint32_t deviceVID_ = 0;
   uint32_t devicePID_ = 0;
   std::optional<uint64_t> hidDevice_;
+  std::optional<uint64_t> takenBoard_;  // stays after its removal
+  bool boardDeparted_ = false;
   std::set<uint64_t> openFailureSaid_;  // a failing open is retried often, but said once
   std::string startError_;
   HidIoThread io_;

@@ -18,13 +18,16 @@ using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 
 struct Sink {
   std::string body;
+  size_t limit = kMaxTransferBytes;
   bool tooLarge = false;
 };
 
+// Keeps one byte past the limit, so that the caller can tell an oversized body from a full one.
 size_t appendBody(char* data, size_t size, size_t count, void* user) {
   auto& sink = *static_cast<Sink*>(user);
   const size_t bytes = size * count;
-  if (sink.body.size() + bytes > kMaxTransferBytes) {
+  if (sink.body.size() + bytes > sink.limit) {
+    sink.body.append(data, std::min(bytes, sink.limit + 1 - sink.body.size()));
     sink.tooLarge = true;
     return 0;  // makes the transfer fail
   }
@@ -32,14 +35,38 @@ size_t appendBody(char* data, size_t size, size_t count, void* user) {
   return bytes;
 }
 
-int checkStop(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<const std::stop_token*>(user)->stop_requested() ? 1 : 0;
+struct MultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// Runs the transfer in slices of at most kStopCheck, so that a stop request ends it within that
+// even while the server says nothing (curl's own progress calls slow to one a second then).
+constexpr int kStopCheckMs = 100;
+
+CURLcode performUntilStopped(CURL* easy, const std::stop_token& stop) {
+  std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+  if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+  CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+  for (int running = 1; running > 0;) {
+    if (stop.stop_requested()) break;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+      result = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running > 0) curl_multi_poll(multi.get(), nullptr, 0, kStopCheckMs, nullptr);
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+      if (message->msg == CURLMSG_DONE) result = message->data.result;
+    }
+  }
+  curl_multi_remove_handle(multi.get(), easy);
+  return result;
 }
 
 }  // namespace
 
 TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
-                                std::stop_token stop) {
+                                std::stop_token stop, size_t maxBytes) {
   TransferOutcome outcome;
   EasyHandle easy(curl_easy_init());
   if (!easy) {
@@ -48,6 +75,7 @@ TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& 
   }
   char errorBuffer[CURL_ERROR_SIZE] = {};
   Sink sink;
+  sink.limit = std::min(maxBytes, kMaxTransferBytes);
   CURL* h = easy.get();
   CURLcode setup = CURLE_OK;
   const auto set = [&](CURLoption option, auto value) {
@@ -72,17 +100,16 @@ TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& 
   set(CURLOPT_USERAGENT, "trident-updater/" TRIDENT_VERSION);
   set(CURLOPT_WRITEFUNCTION, &appendBody);
   set(CURLOPT_WRITEDATA, &sink);
-  set(CURLOPT_NOPROGRESS, 0L);
-  set(CURLOPT_XFERINFOFUNCTION, &checkStop);
-  set(CURLOPT_XFERINFODATA, &stop);
   if (setup != CURLE_OK) {
     outcome.error = strprintf("Cannot set up the network transfer: %s", curl_easy_strerror(setup));
     return outcome;
   }
 
-  const CURLcode result = curl_easy_perform(h);
+  const CURLcode result = performUntilStopped(h, stop);
   if (sink.tooLarge) {
-    outcome.error = strprintf("The server sent more than %zu bytes", kMaxTransferBytes);
+    outcome.error = strprintf("The server sent more than %zu bytes", sink.limit);
+    outcome.body = std::move(sink.body);
+    outcome.tooLarge = true;
   } else if (result != CURLE_OK) {
     outcome.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);
   } else {
@@ -99,13 +126,13 @@ TransferRunner::~TransferRunner() {
   workers_.clear();  // asks each to stop, then waits for it
 }
 
-void TransferRunner::start(std::string url, Finish finish) {
+void TransferRunner::start(std::string url, Finish finish, size_t maxBytes) {
   const uint64_t id = nextId_++;
   std::weak_ptr<TransferRunner*> owner = self_;
   workers_.emplace(
-      id, std::jthread([&executor = executor_, timeouts = timeouts_, id, owner,
+      id, std::jthread([&executor = executor_, timeouts = timeouts_, id, owner, maxBytes,
                         url = std::move(url), finish = std::move(finish)](std::stop_token stop) {
-        auto outcome = performTransfer(url, timeouts, stop);
+        auto outcome = performTransfer(url, timeouts, stop, maxBytes);
         if (stop.stop_requested()) return;  // the runner is going away
         auto done = finish(std::move(outcome));
         executor.post([owner, id, done = std::move(done)] {

@@ -27,8 +27,9 @@ struct TransferTimeouts {
 // What a transfer brought back: the whole body, or the reason it failed in words a user can read
 // (the transfer library's own description, never a bare code).
 struct TransferOutcome {
-  std::string body;
+  std::string body;  // with tooLarge: the first limit + 1 bytes
   std::optional<std::string> error;
+  bool tooLarge = false;  // the server sent more than the transfer's limit
   bool ok() const { return !error; }
 };
 
@@ -39,8 +40,10 @@ inline constexpr size_t kMaxTransferBytes = 32u << 20;
 // Fetches one URL (ftp, ftps, http or https; TLS verified) with its own transfer handle, blocking
 // the calling thread. A stop request ends it early with an error. curl_global_init is the
 // application's business and must have happened before.
+// `maxBytes` (at most kMaxTransferBytes) bounds the body; a stop request ends the transfer within
+// a tenth of a second.
 TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
-                                std::stop_token stop = {});
+                                std::stop_token stop = {}, size_t maxBytes = kMaxTransferBytes);
 
 // Runs each transfer on a thread of its own and hands its end back to the owner's thread through
 // the executor, which must run posted work later, never inside post(). Everything but the
@@ -57,7 +60,7 @@ class TransferRunner {
   TransferRunner(const TransferRunner&) = delete;
   TransferRunner& operator=(const TransferRunner&) = delete;
 
-  void start(std::string url, Finish finish);
+  void start(std::string url, Finish finish, size_t maxBytes = kMaxTransferBytes);
   // Some transfer has not yet handed its end back.
   bool busy() const { return !workers_.empty(); }
 

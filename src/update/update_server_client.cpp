@@ -99,11 +99,15 @@ void UpdateServerClient::downloadNewVerUpdateInfoBy(const std::string& ftpTxtUrl
   std::string url = legacyPercentEscape(ftpTxtUrlStr);
   diag.systemLog(joined({"DEBUG: downloadNewVerUpdateInfoBy url = ", url}));
   const uint64_t fetch = ++latestFetch_;
-  transfers_.start(url, [this, fetch, url](TransferOutcome outcome) {
-    return [this, fetch, url, outcome = std::move(outcome)] {
-      readReleaseDescription(fetch, url, outcome);
-    };
-  });
+  // A byte past the largest release description is enough to refuse it.
+  transfers_.start(
+      url,
+      [this, fetch, url](TransferOutcome outcome) {
+        return [this, fetch, url, outcome = std::move(outcome)] {
+          readReleaseDescription(fetch, url, outcome);
+        };
+      },
+      kMaxReleaseDescriptionBytes);
 }
 
 bool UpdateServerClient::updateHasEnded(std::string_view answer) {
@@ -123,7 +127,7 @@ void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::strin
     return;
   }
   if (updateHasEnded(joined({"the answer for ", url}))) return;
-  if (!outcome.ok()) {
+  if (!outcome.ok() && !outcome.tooLarge) {
     diag.systemLog("DEBUG: [Download] dataTask error");
     ports_.engine.showErrorAlertWithMessage(*outcome.error);
     return;

@@ -156,7 +156,8 @@ class Fd {
 class SocketFile {
  public:
   explicit SocketFile(std::filesystem::path path) : path_(std::move(path)) {}
-  ~SocketFile() {
+  ~SocketFile() { unplug(); }
+  void unplug() {
     std::error_code ignored;
     std::filesystem::remove(path_, ignored);
   }
@@ -227,9 +228,16 @@ int serve(const Options& o) {
   // Reads wake up now and then to notice an interrupt; a frame is answered as soon as it comes.
   const timeval tick{0, 200 * 1000};
   ::setsockopt(host.get(), SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+  bool resetSeen = false;
   while (!interrupted) {
     const ssize_t got = ::recv(host.get(), report, sizeof report, 0);
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    // A host that closes with one of our replies unread resets the connection, but what it sent
+    // before is still queued here: the final command among it.
+    if (got < 0 && errno == ECONNRESET && !resetSeen) {
+      resetSeen = true;
+      continue;
+    }
     if (got <= 0) break;  // the host let go
     const auto response = board.receive(report, static_cast<size_t>(got));
     if (o.replyDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(o.replyDelayMs));
@@ -237,7 +245,9 @@ int serve(const Options& o) {
       ::send(host.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
     if (response.disconnect) break;
   }
-
+  // The device leaves before its connection ends, as a board that restarts into its firmware
+  // leaves the bus: a host must never find the finished board's file and take it again.
+  plugged.unplug();
   return conclude(o, board);
 }
 
