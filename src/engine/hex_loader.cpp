@@ -279,8 +279,9 @@ void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& di
     std::memcpy(image.bytes.get() + image.length, bytes.data() + 4, count);
     image.length += static_cast<uint32_t>(count);
   }
-  // Every tool writes one; without it a download cut at a line boundary would pass.
-  if (!check.sawEnd()) image.damagedLine = lineNO + 2;
+  // Every tool writes one; without it a download cut at a line boundary would pass. A file with
+  // no lines at all is not damaged but empty, and refused as such.
+  if (!check.sawEnd() && lineNO >= 0) image.damagedLine = lineNO + 2;
 }
 
 }  // namespace
