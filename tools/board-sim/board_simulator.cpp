@@ -11,7 +11,18 @@ uint16_t BoardSimulator::checksum() const {
   return static_cast<uint16_t>(std::accumulate(programmed_.begin(), programmed_.end(), 0u));
 }
 
+void BoardSimulator::repliesSent() {
+  repliesSent_ = std::chrono::steady_clock::now();
+}
+
 BoardSimulator::Response BoardSimulator::receive(const uint8_t* report, size_t length) {
+  if (repliesSent_) {
+    const auto took = std::chrono::steady_clock::now() - *repliesSent_;
+    ++turnaround_.frames;
+    turnaround_.total += took;
+    turnaround_.longest = std::max<std::chrono::nanoseconds>(turnaround_.longest, took);
+    repliesSent_.reset();
+  }
   Response response;
   if (!connected_) return response;
   if (length == kReportSize + 1) {

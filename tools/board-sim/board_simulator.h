@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -35,6 +36,17 @@ class BoardSimulator {
   // One output report: 64 bytes, or 65 with the leading report ID 0.
   Response receive(const uint8_t* report, size_t length);
 
+  // The replies to the last frame have left the board: the host's turn starts.
+  void repliesSent();
+  // What the host took between a reply leaving the board and its next frame arriving: its own
+  // overhead per frame, whatever the transport and the board's own reply delay.
+  struct Turnaround {
+    uint32_t frames = 0;
+    std::chrono::nanoseconds total{0};
+    std::chrono::nanoseconds longest{0};
+  };
+  const Turnaround& turnaround() const { return turnaround_; }
+
   const std::vector<uint8_t>& programmed() const { return programmed_; }
   uint32_t announcedLength() const { return announced_; }
   uint32_t framesReceived() const { return framesReceived_; }
@@ -50,6 +62,8 @@ class BoardSimulator {
   bool finished_ = false;
   bool connected_ = true;
   uint32_t framesReceived_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> repliesSent_;
+  Turnaround turnaround_;
 };
 
 }  // namespace trident

@@ -275,6 +275,10 @@ void HidrawBoard::serve() {
       std::this_thread::sleep_until(arrived + options_.replyDelay);
     for (const auto& reply : response.replies)
       sendAll(reply.data(), reply.size());
+    {
+      std::lock_guard lock(state_->mutex);
+      state_->board.repliesSent();
+    }
     if (response.disconnect) break;
   }
   hangUp();

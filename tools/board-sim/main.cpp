@@ -178,6 +178,17 @@ int conclude(const Options& o, const BoardSimulator& board) {
                "trident-board-sim: %s after %u frames; programmed %zu of %u bytes, sum 0x%04x\n",
                board.finished() ? "finished" : "unplugged", board.framesReceived(),
                board.programmed().size(), board.announcedLength(), board.checksum());
+  const auto& host = board.turnaround();
+  if (host.frames > 0) {
+    using us = std::chrono::microseconds;
+    std::fprintf(
+        stderr,
+        "trident-board-sim: host turnaround over %u frames: %.1f ms in all, mean %lld us, "
+        "longest %lld us\n",
+        host.frames, std::chrono::duration<double, std::milli>(host.total).count(),
+        static_cast<long long>(std::chrono::duration_cast<us>(host.total).count() / host.frames),
+        static_cast<long long>(std::chrono::duration_cast<us>(host.longest).count()));
+  }
   if (!board.finished()) {
     std::fprintf(stderr, "trident-board-sim: the final command never came%s\n",
                  o.saveImage ? "; no image saved" : "");
@@ -239,10 +250,13 @@ int serve(const Options& o) {
       continue;
     }
     if (got <= 0) break;  // the host let go
+    const auto arrived = std::chrono::steady_clock::now();
     const auto response = board.receive(report, static_cast<size_t>(got));
-    if (o.replyDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(o.replyDelayMs));
+    if (o.replyDelayMs)
+      std::this_thread::sleep_until(arrived + std::chrono::milliseconds(o.replyDelayMs));
     for (const auto& reply : response.replies)
       ::send(host.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
+    board.repliesSent();
     if (response.disconnect) break;
   }
   // The device leaves before its connection ends, as a board that restarts into its firmware
