@@ -8,53 +8,33 @@ void WindowRecorder::fillVariantPopUp(const std::vector<std::string>& titles) {
   std::string joined;
   for (const auto& t : titles)
     joined += (joined.empty() ? "" : "|") + t;
-  events.push_back("fillVariantPopUp(" + joined + ")");
-}
-void WindowRecorder::showReady(std::string_view versionStr) {
-  events.push_back("showReady(" + std::string(versionStr) + ")");
-}
-void WindowRecorder::showUpdateResult(bool success) {
-  events.push_back(success ? "showUpdateResult(complete)" : "showUpdateResult(failed)");
-}
-void WindowRecorder::alertA(std::string_view message) {
-  events.push_back("alertA(" + std::string(message) + ")");
+  add("fillVariantPopUp", joined);
 }
 
-SimRig::SimRig(BoardFaults faults, std::filesystem::path hexFile)
-    : SimRig(window, faults, std::move(hexFile)) {}
-
-SimRig::SimRig(WindowPort& view, BoardFaults faults, std::filesystem::path hexFile)
+SimRig::SimRig(WindowPort* view, BoardFaults faults, std::filesystem::path hexFile)
     : board(faults),
-      engine({*this, view, server, diag}, hexFile.empty() ? dir / "tmp.hex" : std::move(hexFile)) {}
+      engine({*this, view ? *view : window, server, diag},
+             hexFile.empty() ? dir / "tmp.hex" : std::move(hexFile)) {}
 
 void SimRig::writeReport(const Frame& frame) {
   sent.push_back(frame);
-  if (!attached) {
-    ++dropped;
-    return;
-  }
+  if (!attached) return;
   auto response = board.receive(frame.data(), frame.size());
   pending.insert(pending.end(), response.replies.begin(), response.replies.end());
-  if (response.disconnect) disconnectPending = true;
+  disconnectPending = disconnectPending || response.disconnect;
 }
 
-void SimRig::pump() {
-  while (!pending.empty() || disconnectPending) {
-    if (!pending.empty()) {
-      const Frame reply = pending.front();
-      pending.pop_front();
-      engine.InputReportCallback(reply.data(), reply.size());
-    } else {
-      disconnectPending = false;
-      attached = false;
-      engine.RemovalRule(BOOTLOADER_VID, BOOTLOADER_PID);
-    }
+bool SimRig::pumpOne() {
+  if (pending.empty()) {
+    if (!disconnectPending) return false;
+    disconnectPending = attached = false;
+    engine.RemovalRule(BOOTLOADER_VID, BOOTLOADER_PID);
+    return true;
   }
-}
-
-void SimRig::takeBoard() {
-  engine.SyncOnTake();
-  pump();
+  const Frame reply = pending.front();
+  pending.pop_front();
+  engine.InputReportCallback(reply.data(), reply.size());
+  return true;
 }
 
 uint64_t SimRig::expectedChecksumFor(const std::vector<uint8_t>& image) {
@@ -68,13 +48,6 @@ void SimRig::storeFirmware(const std::filesystem::path& hexFile, uint64_t checks
   if (hexFile != engine.hexFile()) std::filesystem::copy_file(hexFile, engine.hexFile());
   engine.firmwareStored(checksum);
   pump();
-}
-
-void SimRig::runUpdate(const std::filesystem::path& hexFile, uint64_t checksum) {
-  takeBoard();
-  engine.releaseAccepted("V1.0");
-  engine.OnActionButtonClick();
-  storeFirmware(hexFile, checksum);
 }
 
 }  // namespace trident::testing

@@ -14,20 +14,26 @@ namespace trident::testing {
 class WindowRecorder final : public WindowPort {
  public:
   void fillVariantPopUp(const std::vector<std::string>& titles) override;
-  void showFetching() override { events.push_back("showFetching"); }
-  void showReady(std::string_view versionStr) override;
-  void showDownloading() override { events.push_back("showDownloading"); }
-  void setUpUpdateHexUI() override { events.push_back("setUpUpdateHexUI"); }
+  void showFetching() override { add("showFetching"); }
+  void showReady(std::string_view versionStr) override { add("showReady", versionStr); }
+  void showDownloading() override { add("showDownloading"); }
+  void setUpUpdateHexUI() override { add("setUpUpdateHexUI"); }
   void showProgressPicture(int index) override { pictures.push_back(index); }
-  void showUpdateResult(bool success) override;
-  void showDeviceRemoved() override { events.push_back("showDeviceRemoved"); }
-  void showServerError() override { events.push_back("showServerError"); }
-  void adjustToErrorUI() override { events.push_back("adjustToErrorUI"); }
-  void alertA(std::string_view message) override;
-  void terminate() override { events.push_back("terminate"); }
+  void showUpdateResult(bool ok) override { add("showUpdateResult", ok ? "complete" : "failed"); }
+  void showDeviceRemoved() override { add("showDeviceRemoved"); }
+  void showServerError() override { add("showServerError"); }
+  void adjustToErrorUI() override { add("adjustToErrorUI"); }
+  void alertA(std::string_view message) override { add("alertA", message); }
+  void terminate() override { add("terminate"); }
 
   std::vector<std::string> events;
   std::vector<int> pictures;
+
+ private:
+  void add(std::string_view name) { events.emplace_back(name); }
+  void add(std::string_view name, std::string_view argument) {
+    events.push_back(std::string(name) + "(" + std::string(argument) + ")");
+  }
 };
 
 class ServerRecorder final : public UpdateServerPort {
@@ -43,20 +49,35 @@ class ServerRecorder final : public UpdateServerPort {
 class SimRig final : public ReportPort {
  public:
   // `hexFile` is where the engine keeps the firmware file; by default tmp.hex in `dir`.
-  explicit SimRig(BoardFaults faults = {}, std::filesystem::path hexFile = {});
+  explicit SimRig(BoardFaults faults = {}, std::filesystem::path hexFile = {})
+      : SimRig(nullptr, faults, std::move(hexFile)) {}
   // The same rig with the engine's view changes going to `view` (the real window) instead of the
   // recorder.
-  explicit SimRig(WindowPort& view, BoardFaults faults = {}, std::filesystem::path hexFile = {});
+  explicit SimRig(WindowPort& view, BoardFaults faults = {}, std::filesystem::path hexFile = {})
+      : SimRig(&view, faults, std::move(hexFile)) {}
 
   void writeReport(const Frame& frame) override;
+  // Delivers the next queued reply, or else a pending disconnect; false when nothing was left.
+  bool pumpOne();
   // Delivers queued replies, then a pending disconnect, until nothing is left.
-  void pump();
+  void pump() {
+    while (pumpOne()) {
+    }
+  }
 
   // Takes the board and answers the first reply: the update now waits for the release line.
-  void takeBoard();
+  void takeBoard() {
+    engine.SyncOnTake();
+    pump();
+  }
   // Takes the board, accepts a release, clicks "Update", stores `hexFile` as the firmware with the
   // expected `checksum` and runs the exchange to its end.
-  void runUpdate(const std::filesystem::path& hexFile, uint64_t checksum);
+  void runUpdate(const std::filesystem::path& hexFile, uint64_t checksum) {
+    takeBoard();
+    engine.releaseAccepted("V1.0");
+    engine.OnActionButtonClick();
+    storeFirmware(hexFile, checksum);
+  }
   void storeFirmware(const std::filesystem::path& hexFile, uint64_t checksum);
 
   // The checksum a release line announces for this image, as the engine stores it.
@@ -72,7 +93,10 @@ class SimRig final : public ReportPort {
   std::deque<Frame> pending;
   bool attached = true;
   bool disconnectPending = false;
-  int dropped = 0;
+
+ private:
+  // The recorder is only there once the members are: a delegating constructor must not name it.
+  SimRig(WindowPort* view, BoardFaults faults, std::filesystem::path hexFile);
 };
 
 }  // namespace trident::testing

@@ -1,0 +1,118 @@
+// The input parsers on arbitrary bytes: whatever the server or the board sends, no parser reads
+// past its input (the sanitizers watch that), and what it hands on keeps its rules.
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/fw_info.h"
+#include "engine/hex_loader.h"
+#include "fuzz_check.h"
+#include "records/checksum_text.h"
+#include "records/parse_line.h"
+#include "records/remote_txt_file.h"
+#include "records/split.h"
+#include "records/upg_txt.h"
+#include "records/url_escape.h"
+#include "records/release_text.h"
+
+namespace trident::fuzz {
+namespace {
+
+std::string_view text(std::span<const uint8_t> input) {
+  return {reinterpret_cast<const char*>(input.data()), input.size()};
+}
+constexpr char kBase[] = "ftp://127.0.0.1:2121";
+NullDiagnostics diag;  // the parsers' diagnostics go nowhere
+
+}  // namespace
+
+// The downloaded tmp.hex is whatever the server sent: no line of it may take the loader past its
+// line or past the image, and any two characters read as a field as the C library reads them.
+void hexLoader(std::span<const uint8_t> input) {
+  HexImage image;
+  int32_t lineNO = 0;
+  decodeHexText(text(input), image, lineNO, diag);
+  check(image.length <= image.capacity && image.capacity <= input.size() / 2 && !image.tooLarge,
+        "the image stays within its buffer, sized from the text");
+  check(lineNO >= (input.empty() ? -1 : 0) && static_cast<size_t>(lineNO + 1) <= input.size(),
+        "the text gives lines, none of them empty");
+  for (size_t i = 0; i + 1 < input.size(); ++i) {
+    const std::string field(text(input.subspan(i, 2)));
+    check(hexField2(field[0], field[1]) ==
+              static_cast<uint32_t>(std::strtoul(field.c_str(), nullptr, 16)),
+          "a two-character field reads as the C library reads it");
+  }
+}
+
+// A release-description body through the steps the release fetch takes: UTF-8 check, comment
+// lines, the comma split, the release record and its URL, the checksum text.
+void releaseText(std::span<const uint8_t> input) {
+  (void)bodyDescription(text(input));
+  (void)hexStringToInteger(text(input));
+  std::optional<std::string> body = decodeUtf8(text(input));
+  if (!body) return;
+  check(*body == text(input), "valid UTF-8 is taken unchanged");
+  if (hasCommentLines(*body)) body = dropCommentLines(*body);
+  const std::vector<std::string> fields = splitByComma(*body);
+  check(fields.size() == static_cast<size_t>(std::ranges::count(*body, ',')) + 1,
+        "one field more than commas");
+  if (fields.size() < 4) return;
+  const RemoteTxtFileViewModel release(
+      RemoteTxtFileModel(fields[0], fields[1], fields[2], fields[3]), kBase, diag);
+  if (release.aHexUrl()) check(isAbsoluteUrl(*release.aHexUrl()), "the image URL is absolute");
+  check(legacyPercentEscape(fields[3]).size() >= fields[3].size(), "escaping never shortens");
+  (void)isCheckSumStrTooShort(fields[2]);
+  (void)ftpChecksumInteger(fields[2]);
+}
+
+// One catalogue line read as a family: the first byte picks the family (as a signed value, so
+// families past the last one and negative ones are tried too), the rest is the line. A one-byte
+// input stands for an absent line.
+void parseLine(std::span<const uint8_t> input) {
+  if (input.empty()) return;
+  const auto parseType = static_cast<int64_t>(static_cast<int8_t>(input[0]));
+  std::optional<std::string> line;
+  if (input.size() > 1) line.emplace(text(input.subspan(1)));
+  ParseLineViewModel parsed(ParseLineModel(line, parseType), kBase, diag);
+  if (!line || parseType < 0 || parseType >= static_cast<int64_t>(kParseTyepCount)) {
+    check(!parsed.infoNameStr() && !parsed.aHexFileUrlStr(), "nothing read, nothing set");
+  }
+  // Every layout on the same line, as the catalogue's family scans may run them.
+  parsed.parseLineSingle();
+  parsed.parseLineSingle_TE();
+  parsed.parseLineAB();
+  parsed.parseLineAB_TE();
+  parsed.parseThistle();
+  for (const auto* url : {&parsed.aHexFileUrlStr(), &parsed.bHexFileUrlStr()}) {
+    if (*url) check(url->value().find('\r') == std::string::npos, "paths lose every CR");
+  }
+}
+
+// A whole multi-family catalogue text: every line is tried against all 24 families' keys and read
+// with the layout of each family it names.
+void catalogue(std::span<const uint8_t> input) {
+  const UpgTxtViewModel catalogue(UpgTxtModel(std::string(text(input))), kBase, diag);
+  for (size_t type = 0; type < kParseTyepCount; ++type) {
+    const auto& slot = catalogue.slots()[type];
+    if (slot) check(slot->parseType() == static_cast<int64_t>(type), "slot n holds family n");
+  }
+}
+
+// The firmware-information report decoder on reports of any length and content, and each display
+// rule on arbitrary byte arrays: whatever the board sends, the window gets valid UTF-8 text.
+void fwInfo(std::span<const uint8_t> input) {
+  const auto utf8 = [](const std::string& s) { return decodeUtf8(s).has_value(); };
+  const FwInfoDataModel model(input.data(), input.size());
+  check(model.uid_ascii_ary().has_value() == (input.size() >= 64), "the last field needs 64 bytes");
+  const FwInfoDataViewModel info(model, diag);
+  check(utf8(info.ld_rom_str()) && utf8(info.ap_rom_str()) && utf8(info.version_str()) &&
+            utf8(info.uid_str()) && utf8(info.getLdRomStrBy(input)) &&
+            utf8(info.getApRomStrBy(input)) && utf8(info.getVersionStrBy(input)) &&
+            utf8(info.getUidStrBy(input)),
+        "the window's text is UTF-8, for any report");
+}
+
+}  // namespace trident::fuzz
