@@ -12,11 +12,11 @@
 #include "fuzz_check.h"
 #include "records/checksum_text.h"
 #include "records/parse_line.h"
+#include "records/release_text.h"
 #include "records/remote_txt_file.h"
 #include "records/split.h"
 #include "records/upg_txt.h"
 #include "records/url_escape.h"
-#include "records/release_text.h"
 
 namespace trident::fuzz {
 namespace {
@@ -30,7 +30,7 @@ NullDiagnostics diag;  // the parsers' diagnostics go nowhere
 }  // namespace
 
 // The downloaded tmp.hex is whatever the server sent: no line of it may take the loader past its
-// line or past the image, and any two characters read as a field as the C library reads them.
+// line or past the image, and a file it accepts has an end, so nothing cut short passes.
 void hexLoader(std::span<const uint8_t> input) {
   HexImage image;
   int32_t lineNO = 0;
@@ -39,33 +39,26 @@ void hexLoader(std::span<const uint8_t> input) {
         "the image stays within its buffer, sized from the text");
   check(lineNO >= (input.empty() ? -1 : 0) && static_cast<size_t>(lineNO + 1) <= input.size(),
         "the text gives lines, none of them empty");
-  for (size_t i = 0; i + 1 < input.size(); ++i) {
-    const std::string field(text(input.subspan(i, 2)));
-    check(hexField2(field[0], field[1]) ==
-              static_cast<uint32_t>(std::strtoul(field.c_str(), nullptr, 16)),
-          "a two-character field reads as the C library reads it");
-  }
+  bool end = false;
+  for (const auto& line : splitBy(text(input), '\n'))
+    end = end || (line.size() >= 11 && line[0] == ':' && line.substr(7, 2) == "01");
+  check(image.damagedLine || input.empty() || end, "a file taken whole has an end-of-file record");
 }
 
-// A release-description body through the steps the release fetch takes: UTF-8 check, comment
-// lines, the comma split, the release record and its URL, the checksum text.
+// A release-description body as the release fetch reads it: whatever it holds, a release that is
+// accepted downloads its firmware from the update server and names a 16-bit checksum.
 void releaseText(std::span<const uint8_t> input) {
-  (void)bodyDescription(text(input));
+  const ReleaseReading reading =
+      readReleaseText(text(input), std::string(kBase) + "/release.txt", kBase);
+  check(input.size() <= kMaxReleaseDescriptionBytes || reading.refusal, "oversized is refused");
+  if (reading.refusal) return;
+  check(reading.release && reading.release->aHexUrl() &&
+            reading.release->aHexUrl()->starts_with(std::string(kBase) + "/") &&
+            isAbsoluteUrl(*reading.release->aHexUrl()),
+        "an accepted release downloads from the update server");
+  check(ftpChecksumInteger(reading.release->checkSumStr().value_or("")) <= 0xFFFF,
+        "the expected checksum is 16 bits");
   (void)hexStringToInteger(text(input));
-  std::optional<std::string> body = decodeUtf8(text(input));
-  if (!body) return;
-  check(*body == text(input), "valid UTF-8 is taken unchanged");
-  if (hasCommentLines(*body)) body = dropCommentLines(*body);
-  const std::vector<std::string> fields = splitByComma(*body);
-  check(fields.size() == static_cast<size_t>(std::ranges::count(*body, ',')) + 1,
-        "one field more than commas");
-  if (fields.size() < 4) return;
-  const RemoteTxtFileViewModel release(
-      RemoteTxtFileModel(fields[0], fields[1], fields[2], fields[3]), kBase, diag);
-  if (release.aHexUrl()) check(isAbsoluteUrl(*release.aHexUrl()), "the image URL is absolute");
-  check(legacyPercentEscape(fields[3]).size() >= fields[3].size(), "escaping never shortens");
-  (void)isCheckSumStrTooShort(fields[2]);
-  (void)ftpChecksumInteger(fields[2]);
 }
 
 // One catalogue line read as a family: the first byte picks the family (as a signed value, so

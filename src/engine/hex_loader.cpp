@@ -37,10 +37,6 @@ int hexValue(char c) {
   return kHex[static_cast<unsigned char>(c)];
 }
 
-bool isCSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 class FileDescriptor {
  public:
   explicit FileDescriptor(const std::filesystem::path& path) {
@@ -106,29 +102,6 @@ void traceSkippedLine(Diagnostics& diag, int32_t lineNO, const char* piece, size
   std::memcpy(text.data() + head, piece, printable);
   diag.standardOutput(std::string_view(text.data(), static_cast<size_t>(head) + printable));
 }
-
-}  // namespace
-
-uint32_t hexField2(char first, char second) {
-  const int hi = hexValue(first);
-  const int lo = hexValue(second);
-  if (hi >= 0 && lo >= 0) return static_cast<uint32_t>(hi * 16 + lo);
-  // The rare path: what the C library's conversion does with blanks, signs and stray characters.
-  const char field[2] = {first, second};
-  size_t i = 0;
-  while (i < 2 && isCSpace(field[i]))
-    ++i;
-  bool negative = false;
-  if (i < 2 && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
-  unsigned long value = 0;
-  while (i < 2 && field[i] != '\0' && hexValue(field[i]) >= 0) {
-    value = value * 16 + static_cast<unsigned long>(hexValue(field[i++]));
-  }
-  if (negative) value = 0UL - value;
-  return static_cast<uint32_t>(value);
-}
-
-namespace {
 
 // Hands the decoder the characters ahead, at least `want` of them while the file lasts, through a
 // 64 KiB buffer: the image stays the load's one allocation.

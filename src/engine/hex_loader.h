@@ -49,8 +49,4 @@ void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diag
 // What the user is told of a file refused at `line`.
 std::string damagedFileMessage(int32_t line);
 
-// The loader's two-character hex field: what strtoul(field, nullptr, 16) gives for the two
-// characters, cut to 32 bits (so " f" is 15, "1z" is 1, "zz" is 0 and "-1" is 0xFFFFFFFF).
-uint32_t hexField2(char first, char second);
-
 }  // namespace trident

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
+#include <optional>
 
 #include "engine/hex_loader.h"
 #include "engine_rig.h"
@@ -20,42 +22,75 @@ std::string skipped(int32_t lineNO, const std::string& line) {
   return "lineNO: " + std::to_string(lineNO) + ", line[7] or [8] =! 0, line = " + line;
 }
 
-TEST(HexLoader, FilesNoToolWouldWriteNeverTakeTheLoaderPastALine) {
-  // A 255-byte record is 521 characters; this line runs on to 1500, so the loader sees a first
-  // piece of 1023 characters (the record, loaded) and the rest as a line of its own.
-  const std::string longLine = ":FF000000" + std::string(510, 'A') + "00" + std::string(979, '7');
+// One record as the tools write it: length, address, type, data, checksum.
+std::string rec(uint16_t address, uint8_t type, Bytes data) {
+  Bytes bytes{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
+              static_cast<uint8_t>(address), type};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  bytes.push_back(static_cast<uint8_t>(-std::accumulate(bytes.begin(), bytes.end(), 0u)));
+  std::string line = ":";
+  for (const uint8_t b : bytes)
+    line += strprintf("%02X", b);
+  return line + "\n";
+}
+
+// The board takes a length and a stream, and its 16-bit sum cannot see order: a file is loaded
+// only when every record is sound and the data, placed at its addresses, runs on without a gap or
+// an overlap to an end-of-file record. Otherwise it is refused at the first line that shows it.
+TEST(HexLoader, LoadsOneUnbrokenRunAndRefusesAnythingElseAtItsFirstBadLine) {
+  const std::string a = rec(0, 0, {1, 2, 3, 4}), b = rec(4, 0, {5, 6}), c = rec(6, 0, {7}),
+                    eof = ":00000001FF\n", ela8 = rec(0, 4, {8, 0}), cr = a.substr(0, 19) + "\r\n";
+  const Bytes all{1, 2, 3, 4, 5, 6, 7};
+  std::string lower = a;
+  std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
   const struct {
     std::string text;
     Bytes bytes;
-    std::string trace;  // the lines the loader skipped
+    std::optional<int32_t> damagedLine;
+    std::optional<std::string> trace;  // the lines the loader skipped, where checked
   } cases[] = {
-      // Records go in file order, whatever their addresses, types and checksums.
-      {":0410000011223344FF\n:00000001FF\n:020000000A0BFF\n:00123400FF\n:03FFF000CCDDEE00\n",
-       {0x11, 0x22, 0x33, 0x44, 0x0A, 0x0B, 0xCC, 0xDD, 0xEE},
-       skipped(1, ":00000001FF\n")},
-      // Short and truncated lines give the bytes they hold.
-      {":\n:1000000\n:10000000AABB\n:05000000CCD\r\n:FF00000001\n:02000000EEFF",
-       {0xAA, 0xBB, 0xCC, 0x01, 0xEE, 0xFF},
-       skipped(0, ":\n") + skipped(1, ":1000000\n")},
-      {longLine + "\n:01000000AA55\n", Bytes(256, 0xAA), skipped(1, longLine.substr(1023) + "\n")},
-      {std::string(":02\0zz04FFFF\n", 13), {}, skipped(0, ":02")},  // NUL ends the trace
-      {":-1000000112233\n", {0x11, 0x22, 0x33}, ""},                // a signed record length
-      {"", {}, ""},
-      {":00000001FF\n", {}, skipped(0, ":00000001FF\n")},
+      {a + b + c + eof, all, {}, skipped(3, eof)},
+      // CRLF, blank lines, and data after the end record where it continues the run.
+      {cr + "\r\n  \n" + b + eof + c, all, {}, {}},
+      // Extended linear and segment addresses; the run goes on across 64 KiB.
+      {ela8 + rec(0xFFFC, 0, {1, 2, 3, 4}) + rec(0, 4, {8, 1}) + rec(0, 0, {5, 6}) + eof,
+       {1, 2, 3, 4, 5, 6},
+       {},
+       skipped(0, ela8) + skipped(2, rec(0, 4, {8, 1})) + skipped(4, eof)},
+      {rec(0, 2, {0x10, 0}) + rec(0, 0, {1, 2}) + rec(0, 4, {0, 1}) + rec(2, 0, {3}) + eof,
+       {1, 2, 3},
+       {},
+       {}},
+      {lower + eof, {1, 2, 3, 4}, {}, {}},
+      {"", {}, {}, ""},                           // empty: refused later for holding no data
+      {eof, {}, {}, skipped(0, eof)},             // no data either
+      {b + a + eof, {5, 6}, 2, {}},               // back
+      {a + c + eof, {1, 2, 3, 4}, 2, {}},         // a gap
+      {a + a + eof, {1, 2, 3, 4}, 2, {}},         // overlap
+      {a + b, {1, 2, 3, 4, 5, 6}, 3, {}},         // cut at a line's end
+      {a + b.substr(0, 9), {1, 2, 3, 4}, 2, {}},  // cut in a line
+      {a.substr(0, 15) + "05" + a.substr(17), {}, 1, {}},  // its record checksum fails
+      {":04000000zz223344" + a.substr(17), {}, 1, {}},
+      {"junk000junk\n" + a + eof, {}, 1, {}},  // "00" in columns 7-8
+      {rec(0, 6, {}) + a + eof, {}, 1, {}},    // no such record type
+      {std::string(":02\0zz04FFFF\n", 13), {}, 1, {}},
+      {":FF000000" + std::string(510, 'A') + "00" + std::string(979, '7') + "\n" + eof, {}, 1, {}},
   };
   testing::TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text.substr(0, 40));
-    testing::writeFile(dir / "t.hex", c.text);
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.text.substr(0, 40));
+    testing::writeFile(dir / "t.hex", t.text);
     HexImage image;
     int32_t lineNO = 0;
     testing::RecordingDiagnostics diag;
     EXPECT_EQ(readHexImage(dir / "t.hex", image, lineNO, diag), HexLoadStatus::Loaded);
-    EXPECT_EQ(Bytes(image.bytes.get(), image.bytes.get() + image.length), c.bytes);
-    EXPECT_EQ(diag.out, "fopen(Acode) success\nfsize=" + std::to_string(c.text.size()) + "\n" +
-                            c.trace + std::string(21, '=') +
-                            " eof reading file, then send cmd-sync, then update A\n\n");
+    EXPECT_EQ(Bytes(image.bytes.get(), image.bytes.get() + image.length), t.bytes);
+    EXPECT_EQ(image.damagedLine, t.damagedLine);
     EXPECT_EQ(diag.log, Views{"path of Acode : " + (dir / "t.hex").string()});
+    if (!t.trace) continue;
+    EXPECT_EQ(diag.out, "fopen(Acode) success\nfsize=" + std::to_string(t.text.size()) + "\n" +
+                            *t.trace + std::string(21, '=') +
+                            " eof reading file, then send cmd-sync, then update A\n\n");
   }
 }
 
@@ -232,7 +267,13 @@ const End kEnds[] = {
     {"silentAfter20", {false, 20, {}, false, false}, nullptr, 21, {kSetUp}, "", 2000},
     {"missing", {}, "missing", 1, kNoFile, "\nfopen(Acode) fail\n", 0},
     {"empty", {}, "", 1, kNoData, kNoRecords, 0},
-    {"notHex", {}, "<html>550 Not found</html>\n", 1, kNoData, kNoRecords, 0},
+    {"notHex",
+     {},
+     "<html>550 Not found</html>\n",
+     1,
+     setupError("The firmware file is damaged (line 1)"),
+     "LoadHexFile: the firmware file is damaged at line 1; refused",
+     0},
     {"tooLarge", {}, "tooLarge", 1, kTooLarge, kOver, kMaxImageBytes},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, UpdateThatEnds, ::testing::ValuesIn(kEnds),
@@ -254,7 +295,7 @@ TEST(UpdateEngine, OnlyTheExpectedReplyAnswers) {
   rig.engine.releaseAccepted("V2");
   reply({0xFF, 0xFF});
 
-  testing::writeFile(rig.engine.hexFile(), std::string(":0100000001FE\n"));
+  testing::writeFile(rig.engine.hexFile(), std::string(":0100000001FE\n:00000001FF\n"));
   rig.engine.firmwareStored(0x1234);
   // The sync has gone out; its reply must carry 2.
   // A later number, an earlier one, a reply too short to carry its number, an empty one.
