@@ -9,8 +9,8 @@
 
 #include "common/event_loop.h"
 #include "engine/engine_rig.h"
-#include "servers.h"
 #include "records/release_text.h"
+#include "servers.h"
 #include "update/update_server_client.h"
 #include "update/variants.h"
 
@@ -114,6 +114,16 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
       {f, "N,V,0x1234", no + "Parse txt file error)", ""},
       {f, "N,V,0x1234,ftp://host/a.hex", no + "Parse txt file error)", ""},
       {f, "N,V,0x123,/fw/te.hex", no + "checkSumStr error)", "DEBUG: checkSumStr error"},
+      {f, "N,V,0xZZ12,/fw/te.hex", no + "checkSumStr error)", "DEBUG: checkSumStr error"},
+      // A path that would leave the server, or is not one; a body no release line needs.
+      {f, "N,V," + sum + ",@127.0.0.1:9/fw/te.hex", no + "Parse txt file error)",
+       d + "hexFileUrlStr is not a path on the update server: @127.0.0.1:9/fw/te.hex"},
+      {f, "N,V," + sum + ",fw/te.hex", no + "Parse txt file error)", ""},
+      {f, std::string(64 * 1024 + 10, ','), no + "Parse txt file error)",
+       d + "the release description holds 65537 bytes, more than 65536; refused"},
+      // The line break that ends the line, LF or CRLF, after comment lines or not.
+      {f, good + "\n", "showFetching|showReady(V1)|" + complete, ""},
+      {f, "// release\r\n" + good + "\r\n", "showFetching|showReady(V1)|" + complete, ""},
       {f, "N,V1,0x1234,/fw/missing.hex", got + "showServerError|alertA(The file does not exist)",
        "DEBUG: dataTaskA error"},
       {f, good, got + "showServerError|alertA(" + cannot + "/blocker/tmp.hex: Not a directory)",
