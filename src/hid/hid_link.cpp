@@ -10,6 +10,8 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "engine/update_engine.h"
 
@@ -26,6 +28,9 @@ constexpr int kPolledReadSliceMs = 1;
 // that the frame would have to wait out. Replies that the engine lets pass (a stale or duplicate
 // one) cost this much before reading resumes.
 constexpr auto kTurnaround = std::chrono::milliseconds(20);
+// The engine's answer usually comes within some tens of microseconds of the report it answers:
+// waiting for it awake that long saves the thread the wake-up that sleeping costs on every frame.
+constexpr auto kAwakeForAnswer = std::chrono::microseconds(300);
 
 class Pipe {
  public:
@@ -81,6 +86,7 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
       std::lock_guard lock(mutex);
       commands.push_back(std::move(command));
     }
+    queued = true;
     wake.signal();
   }
 
@@ -98,6 +104,8 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   Pipe wake;
   // Posted callbacks run only while this holds: it is read and cleared on the main thread.
   std::atomic<bool> delivering{true};
+  std::atomic<bool> queued{false};  // a command waits
+  bool delivered = false;           // a report has just gone to the main thread
 
   std::mutex mutex;
   std::condition_variable finishedChanged;
@@ -213,6 +221,7 @@ void HidIoThread::Shared::readTakenDevice(int timeoutMs) {
   const int got = connection->read(report, sizeof report, timeoutMs, error);
   if (got > 0) {
     quietUntil = Clock::now() + kTurnaround;
+    delivered = true;
     deliver([handle = taken->handle, bytes = std::vector<uint8_t>(report, report + got)](
                 const Events& e) { e.inputReport(handle, bytes); });
   } else if (got < 0) {
@@ -228,6 +237,7 @@ void HidIoThread::Shared::run() {
     {
       std::lock_guard lock(mutex);
       work.swap(commands);
+      queued = false;
       stop = stopping;
     }
     // Frames queued before the end are still written: the final command is among them.
@@ -243,6 +253,11 @@ void HidIoThread::Shared::run() {
     if (now >= nextEnumeration) {
       enumerateOnce();
       nextEnumeration = now + pollInterval;
+    }
+    if (std::exchange(delivered, false)) {
+      for (const auto until = Clock::now() + kAwakeForAnswer; !queued && Clock::now() < until;)
+        std::this_thread::yield();
+      if (queued) continue;
     }
     const auto untilEnumeration =
         std::chrono::duration_cast<std::chrono::milliseconds>(nextEnumeration - Clock::now());
