@@ -1,11 +1,12 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <filesystem>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,15 +19,31 @@ inline Clock::time_point within(std::chrono::milliseconds limit) {
   return Clock::now() + limit;
 }
 
+// Polls `done` until it holds or `timeout` passes, for conditions outside any event loop.
+inline bool waitFor(const std::function<bool()>& done,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+  for (const auto deadline = Clock::now() + timeout; !done();) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 // A file descriptor, closed at the end of its scope.
 class UniqueFd {
  public:
   explicit UniqueFd(int fd = -1) : fd_(fd) {}
   ~UniqueFd() { reset(); }
   UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
   int get() const { return fd_; }
-  void reset(int fd = -1);
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
  private:
   int fd_;
@@ -56,21 +73,23 @@ class ChildProcess {
   void signal(int signal);
 
  private:
+  bool ended();  // reaps the process once it has ended
+
   pid_t pid_ = -1;
   int status_ = -1;
+  // The output goes to an anonymous file rather than a pipe: nothing has to drain it, and all of
+  // it is there to read once the process has ended.
   UniqueFd out_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::string output_;
-  bool ended_ = false;
-  std::thread reader_;
 };
 
-// Polls `done` until it holds or `timeout` passes, for conditions outside any event loop.
-bool waitFor(const std::function<bool()>& done,
-             std::chrono::milliseconds timeout = std::chrono::seconds(20));
-
 // The path of a program this build made, e.g. "tools/board-sim/trident-board-sim".
-std::string builtProgram(const std::string& relativePath);
+inline std::string builtProgram(const std::string& relativePath) {
+  return TRIDENT_BINARY_DIR "/" + relativePath;
+}
+
+// Plugs trident-board-sim into the virtual HID folder `hidDir` with `options` and waits until
+// its socket is there.
+std::unique_ptr<ChildProcess> plugBoard(const std::filesystem::path& hidDir,
+                                        const std::vector<std::string>& options = {});
 
 }  // namespace trident::testing
