@@ -5,160 +5,175 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
-#include "engine/hex_loader.h"
+#include "support/process.h"
 #include "support/test_support.h"
 #include "ui/window_rig.h"
 #include "update/servers.h"
 #include "updater_app.h"
 
-namespace trident {
+namespace trident::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::waitUntil;
+
+const std::string kDemo = TRIDENT_SOURCE_DIR "/update-server";
+const std::string kBoardDir = "/varnehex/VARNE_TRIDENT_Fighting_Board/";
+const std::string kGood = "Firmware successfully updated.";
+const std::string kFailed = "The Setup didn't finish and will restart.";
+const std::string kServerError = "Something wrong , Can't Download File From FTP";
 
 struct AppRig {
-  explicit AppRig(std::vector<std::string> boardOptions = {},
-                  std::filesystem::path root = TRIDENT_SOURCE_DIR "/update-server",
-                  std::filesystem::path hexFile = {})
+  // `hexFile` is where the application keeps the firmware: by default tmp.hex in `dir`.
+  AppRig(const std::vector<std::string>& boardOptions, const std::filesystem::path& root,
+         const std::filesystem::path& hexFile = {})
       : server(root) {
     std::filesystem::create_directories(dir / "hid");
-    std::vector<std::string> argv = {TRIDENT_BINARY_DIR "/tools/board-sim/trident-board-sim",
-                                     "--virtual-hid", (dir / "hid").string(), "--save-image",
-                                     (dir / "programmed.bin").string()};
-    argv.insert(argv.end(), boardOptions.begin(), boardOptions.end());
-    board = std::make_unique<testing::ChildProcess>(argv);
-    UpdaterApp::Config config;
-    config.hid = makeVirtualBackend((dir / "hid").string());
-    config.serverUrl = server.url();
-    config.hexFile = hexFile.empty() ? dir / "tmp.hex" : hexFile;
-    app = std::make_unique<UpdaterApp>(std::move(config), diag);
+    std::vector<std::string> options{"--save-image", (dir / "programmed.bin").string()};
+    options.insert(options.end(), boardOptions.begin(), boardOptions.end());
+    board = plugBoard(dir / "hid", options);
+    app = std::make_unique<UpdaterApp>(
+        UpdaterApp::Config{makeVirtualBackend((dir / "hid").string()), server.url(),
+                           hexFile.empty() ? dir / "tmp.hex" : hexFile},
+        diag);
     app->window().setAlertPresenter([this](ViewController&, const QString& message) {
       alerts.push_back(message.toStdString());
     });
     app->window().show();
   }
-
-  QString hint() { return app->window().HintMessage1()->text(); }
+  std::string hint() { return app->window().HintMessage1()->text().toStdString(); }
   bool ready() {
-    return app->window().ActionButton()->isVisible() && app->window().ActionButton()->isEnabled() &&
-           app->window().ActionButton()->text() == "Update";
+    const QPushButton& button = *app->window().ActionButton();
+    return button.isVisible() && button.isEnabled() && button.text() == "Update";
   }
+  uint32_t status() { return app->engine().state().iStatus; }
 
-  testing::TempDir dir;
-  testing::RecordingDiagnostics diag;
-  testing::FtpServer server;
-  std::unique_ptr<testing::ChildProcess> board;
+  TempDir dir;
+  RecordingDiagnostics diag;
+  FtpServer server;
+  std::unique_ptr<ChildProcess> board;
   std::unique_ptr<UpdaterApp> app;
   std::vector<std::string> alerts;
 };
 
-std::vector<uint8_t> hexData(const std::filesystem::path& file) {
-  HexImage image;
-  int32_t lineNO = 0;
-  NullDiagnostics quiet;
-  EXPECT_EQ(readHexImage(file, image, lineNO, quiet), HexLoadStatus::Loaded);
-  return {image.bytes.get(), image.bytes.get() + image.length};
+struct Outcome {
+  const char* name;
+  std::vector<std::string> board;  // the virtual board's options
+  bool served;                     // false: the server has no releases
+  bool writable;                   // false: the firmware file cannot be written
+  int variant;  // the pop-up item chosen before "Update"; -1: the run ends before it is ready
+  uint32_t status;
+  std::string hint;
+  std::string alert;  // how the one alert begins, if there is one
+  std::string image;  // the demo HEX file whose bytes the board holds, if it holds them all
+};
+
+void PrintTo(const Outcome& outcome, std::ostream* os) {
+  *os << outcome.name;
 }
 
-TEST(EndToEnd, AClickOnUpdateProgramsTheBoardWithTheServedFirmware) {
-  AppRig rig;
+class EndToEnd : public ::testing::TestWithParam<Outcome> {};
+
+// Each outcome, reached the way a user reaches it, ends in its view with the board holding what it
+// should. After a good update the board leaves, and the result stays.
+TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
+  const Outcome& o = GetParam();
+  TempDir place;
+  writeFile(place / "not-a-folder", std::string("x"));
+  AppRig rig(o.board, o.served ? std::filesystem::path(kDemo) : place.path(),
+             o.writable ? "" : place / "not-a-folder" / "tmp.hex");
   ASSERT_TRUE(rig.server.started());
-  ASSERT_TRUE(waitUntil([&] { return rig.ready(); }, 20s)) << rig.hint().toStdString();
-  EXPECT_EQ(rig.app->window().VerMessage()->text(), "The lastest version: V2.1.0");
-  EXPECT_EQ(rig.app->window().popUpBtn()->currentText(), "Tournament(No Turbo & Remap)");
-
-  rig.app->window().ActionButton()->click();
-  ASSERT_TRUE(waitUntil([&] { return rig.hint() == "Firmware successfully updated."; }, 30s))
-      << rig.hint().toStdString();
-  EXPECT_TRUE(rig.alerts.empty());
-  const auto served = hexData(TRIDENT_SOURCE_DIR
-                              "/update-server/varnehex/VARNE_TRIDENT_Fighting_Board/TE/"
-                              "TRIDENT_TE_V2.1.0.hex");
-  ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(rig.dir / "programmed.bin"); }, 10s));
-  const std::string programmed = testing::readFile(rig.dir / "programmed.bin");
-  EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()), served);
-  // The board leaves after the final command; the result stays.
-  ASSERT_TRUE(waitUntil([&] { return !rig.app->link().hidDevice(); }, 10s));
-  EXPECT_EQ(rig.hint(), "Firmware successfully updated.");
-  EXPECT_EQ(rig.app->engine().state().iStatus, STATUS_DONE);
-}
-
-TEST(EndToEnd, ChoosingStandardFetchesTheOtherRelease) {
-  AppRig rig;
-  ASSERT_TRUE(waitUntil([&] { return rig.ready(); }, 20s));
-  rig.app->window().popUpBtn()->setCurrentIndex(1);
-  emit rig.app->window().popUpBtn()->activated(1);
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        return rig.diag.logged("DEBUG: [Download] aHexUrl = " + rig.server.url() +
-                               "/varnehex/VARNE_TRIDENT_Fighting_Board/TRIDENT_V2.1.0.hex");
-      },
-      20s));
-  ASSERT_TRUE(waitUntil([&] { return rig.ready(); }, 20s));
-}
-
-TEST(EndToEnd, AWrongChecksumAndAnUnpluggedBoardBothEndInFailure) {
-  {
-    AppRig rig({"--wrong-checksum"});
-    ASSERT_TRUE(waitUntil([&] { return rig.ready(); }, 20s));
+  if (o.variant >= 0) {
+    ASSERT_TRUE(waitUntil([&] { return rig.ready(); }, 20s)) << rig.hint();
+    EXPECT_EQ(rig.app->window().VerMessage()->text(), "The lastest version: V2.1.0");
+    EXPECT_EQ(rig.app->window().popUpBtn()->currentText(), "Tournament(No Turbo & Remap)");
+    if (o.variant == 1) {
+      rig.app->window().popUpBtn()->setFocus();
+      QTest::keyClick(rig.app->window().popUpBtn(), Qt::Key_Down);
+      ASSERT_TRUE(waitUntil(
+          [&] {
+            return rig.diag.logged("DEBUG: [Download] aHexUrl = " + rig.server.url() + kBoardDir +
+                                   "TRIDENT_V2.1.0.hex") &&
+                   rig.ready();
+          },
+          20s));
+    }
     rig.app->window().ActionButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return rig.app->engine().state().iStatus == STATUS_DONE; }, 30s));
-    EXPECT_EQ(rig.hint(), "The Setup didn't finish and will restart.");
-    EXPECT_EQ(rig.app->window().ActionButton()->text(), "Close");
   }
-  {
-    AppRig rig({"--unplug-after", "30"});
-    ASSERT_TRUE(waitUntil([&] { return rig.ready(); }, 20s));
-    rig.app->window().ActionButton()->click();
-    ASSERT_TRUE(
-        waitUntil([&] { return rig.app->engine().state().iStatus == STATUS_DEVICE_REMOVED; }, 30s));
-    EXPECT_EQ(rig.hint(), "The Setup didn't finish and will restart.");
+  ASSERT_TRUE(waitUntil([&] { return rig.status() == o.status; }, 30s)) << rig.hint();
+  if (o.hint == kGood) {
+    ASSERT_TRUE(waitUntil([&] { return !rig.app->link().hidDevice(); }, 10s));
   }
-}
-
-TEST(EndToEnd, AServerWithoutTheReleaseEndsInServerError) {
-  testing::TempDir empty;
-  AppRig rig({}, empty.path());
-  ASSERT_TRUE(waitUntil([&] { return !rig.alerts.empty(); }, 20s));
-  EXPECT_EQ(rig.alerts.front(), "Server denied you to change to the given directory");
-  EXPECT_EQ(rig.hint(), "Something wrong , Can't Download File From FTP");
-  EXPECT_EQ(rig.app->engine().state().iStatus, STATUS_ERROR);
-}
-
-}  // namespace
-}  // namespace trident
-
-namespace trident {
-namespace {
-
-TEST(EndToEnd, AFirmwareFileThatCannotBeWrittenEndsInServerError) {
-  testing::TempDir place;
-  testing::writeFile(place / "not-a-folder", std::string("x"));
-  AppRig rig({}, TRIDENT_SOURCE_DIR "/update-server", place / "not-a-folder" / "tmp.hex");
-  ASSERT_TRUE(testing::waitUntil([&] { return rig.ready(); }, std::chrono::seconds(20)));
-  rig.app->window().ActionButton()->click();
-  ASSERT_TRUE(testing::waitUntil([&] { return !rig.alerts.empty(); }, std::chrono::seconds(20)));
-  EXPECT_EQ(rig.alerts.front().rfind("Cannot write the firmware file ", 0), 0u)
-      << rig.alerts.front();
-  EXPECT_EQ(rig.hint(), "Something wrong , Can't Download File From FTP");
-  EXPECT_EQ(rig.app->engine().state().iStatus, STATUS_ERROR);
+  EXPECT_EQ(rig.status(), o.status);
+  EXPECT_EQ(rig.hint(), o.hint);
   EXPECT_EQ(rig.app->window().ActionButton()->text(), "Close");
+  EXPECT_EQ(rig.alerts.size(), o.alert.empty() ? 0u : 1u);
+  for (const auto& alert : rig.alerts)
+    EXPECT_TRUE(alert.starts_with(o.alert)) << alert;
+  rig.app.reset();
+  EXPECT_EQ(rig.board->wait(10s), 0);
+  if (o.image.empty()) return;
+  const std::string programmed = readFile(rig.dir / "programmed.bin");
+  EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()),
+            hexData(rig.dir, kDemo + kBoardDir + o.image));
 }
 
-TEST(EndToEnd, ClosingTheWindowMidUpdateEndsCleanly) {
-  AppRig rig({"--reply-delay-ms", "2"});
-  ASSERT_TRUE(testing::waitUntil([&] { return rig.ready(); }, std::chrono::seconds(20)));
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, EndToEnd,
+    ::testing::Values(
+        Outcome{
+            "tournament", {}, true, true, 0, STATUS_DONE, kGood, "", "TE/TRIDENT_TE_V2.1.0.hex"},
+        Outcome{"standard", {}, true, true, 1, STATUS_DONE, kGood, "", "TRIDENT_V2.1.0.hex"},
+        Outcome{"wrongChecksum",
+                {"--wrong-checksum"},
+                true,
+                true,
+                0,
+                STATUS_DONE,
+                kFailed,
+                "",
+                "TE/TRIDENT_TE_V2.1.0.hex"},
+        Outcome{"removedMidTransfer",
+                {"--unplug-after", "30"},
+                true,
+                true,
+                0,
+                STATUS_DEVICE_REMOVED,
+                kFailed,
+                "",
+                ""},
+        Outcome{"noRelease",
+                {},
+                false,
+                true,
+                -1,
+                STATUS_ERROR,
+                kServerError,
+                "Server denied you to change to the given directory",
+                ""},
+        Outcome{"unwritableFirmwareFile",
+                {},
+                true,
+                false,
+                0,
+                STATUS_ERROR,
+                kServerError,
+                "Cannot write the firmware file ",
+                ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Tearing the application down mid-update joins the HID thread and any transfer; it must not
+// hang, and the board sees its host go.
+TEST(EndToEndClose, ClosingTheWindowMidUpdateEndsCleanly) {
+  AppRig rig({"--reply-delay-ms", "2"}, kDemo);
+  ASSERT_TRUE(waitUntil([&] { return rig.ready(); }, 20s));
   rig.app->window().ActionButton()->click();
-  ASSERT_TRUE(
-      testing::waitUntil([&] { return rig.app->engine().state().iStatus == STATUS_PEND_UPDATE; },
-                         std::chrono::seconds(20)));
+  ASSERT_TRUE(waitUntil([&] { return rig.status() == STATUS_PEND_UPDATE; }, 20s));
   rig.app->window().close();
-  // Tearing the application down joins the HID thread and any transfer; it must not hang.
   rig.app.reset();
-  SUCCEED();
+  EXPECT_EQ(rig.board->wait(10s), 0);
 }
 
 }  // namespace
-}  // namespace trident
+}  // namespace trident::testing
