@@ -125,10 +125,9 @@ inline std::filesystem::path srecCatHex(const TempDir& dir, const std::vector<ui
   return dir / (std::string(name) + ".hex");
 }
 // The bytes an Intel HEX file holds, as objcopy reads them (a binary file in `dir` on the way).
-inline std::vector<uint8_t> hexData(const TempDir& dir, const std::filesystem::path& hex) {
+inline std::string hexData(const TempDir& dir, const std::filesystem::path& hex) {
   convert({"objcopy", "-I", "ihex", "-O", "binary", "IN", "OUT"}, hex, dir / "hex-data.bin");
-  const std::string bytes = readFile(dir / "hex-data.bin");
-  return {bytes.begin(), bytes.end()};
+  return readFile(dir / "hex-data.bin");
 }
 
 }  // namespace trident::testing
