@@ -91,15 +91,11 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Waits until the output so far satisfies `ready`; false if the deadline or the process's end
-  // comes first. The end is noted before the output is read: all it wrote is then in it.
+  // comes first.
   bool waitForOutput(const std::function<bool(const std::string&)>& ready,
                      Clock::time_point deadline) {
-    waitFor(
-        [&] {
-          const bool over = ended();
-          return ready(output()) || over;
-        },
-        left(deadline));
+    // Read once more after the end: all the process wrote is then in it.
+    waitFor([&] { return ready(output()) || ended(); }, left(deadline));
     return ready(output());
   }
   std::string output() { return readFile("/proc/self/fd/" + std::to_string(out_.get())); }

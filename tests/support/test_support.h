@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -42,8 +43,6 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
@@ -84,50 +83,49 @@ inline int runCommand(const std::string& commandLine) {
 }
 inline std::string shellQuote(const std::string& text) {
   std::string out = "'";
-  for (char c : text)
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
+  out += std::regex_replace(text, std::regex("'"), "'\\''");
+  return out += "'";
 }
 
-// Runs a tool with IN and OUT in `words` standing for the two files. One word after another, each
-// appended in place: chains of temporary strings joined with `+` trip GCC 12's overlap analysis at
-// -O3.
-inline void convert(const std::vector<std::string>& words, const std::filesystem::path& in,
-                    const std::filesystem::path& out) {
+// Runs a tool with IN and OUT in `words` standing for the files `in` and `out`; returns `out`.
+// One word after another, each appended in place: chains of temporary strings joined with `+`
+// trip GCC 12's overlap analysis at -O3.
+inline std::filesystem::path convert(std::vector<std::string> words,
+                                     const std::filesystem::path& in,
+                                     const std::filesystem::path& out) {
   std::string line;
   for (const auto& word : words) {
-    line += word == "IN"    ? shellQuote(in.string())
-            : word == "OUT" ? shellQuote(out.string())
-                            : word;
+    line += word == "IN" ? shellQuote(in) : word == "OUT" ? shellQuote(out) : word;
     line += ' ';
   }
   EXPECT_EQ(runCommand(line), 0) << line;
+  return out;
 }
 
 // Intel HEX written by the real tools, from `data` stored at `address`.
 // objcopy writes 16-byte records with CRLF line ends.
 inline std::filesystem::path objcopyHex(const TempDir& dir, const std::vector<uint8_t>& data,
                                         uint32_t address = 0, std::string_view name = "image") {
-  writeFile(dir / (std::string(name) + ".bin"), data);
-  convert({"objcopy", "-I", "binary", "-O", "ihex", "--change-addresses", std::to_string(address),
-           "IN", "OUT"},
-          dir / (std::string(name) + ".bin"), dir / (std::string(name) + ".hex"));
-  return dir / (std::string(name) + ".hex");
+  const auto bin = dir / (std::string(name) + ".bin");
+  writeFile(bin, data);
+  return convert({"objcopy", "-I", "binary", "-O", "ihex", "--change-addresses",
+                  std::to_string(address), "IN", "OUT"},
+                 bin, std::filesystem::path(bin).replace_extension("hex"));
 }
 // srec_cat writes records of `recordLength` bytes.
 inline std::filesystem::path srecCatHex(const TempDir& dir, const std::vector<uint8_t>& data,
                                         uint32_t address, int recordLength,
                                         std::string_view name = "image") {
-  writeFile(dir / (std::string(name) + ".bin"), data);
-  convert({"srec_cat", "IN", "-binary", "-offset", std::to_string(address), "-o", "OUT", "-intel",
-           "-Output_Block_Size", std::to_string(recordLength)},
-          dir / (std::string(name) + ".bin"), dir / (std::string(name) + ".hex"));
-  return dir / (std::string(name) + ".hex");
+  const auto bin = dir / (std::string(name) + ".bin");
+  writeFile(bin, data);
+  return convert({"srec_cat", "IN", "-binary", "-offset", std::to_string(address), "-o", "OUT",
+                  "-intel", "-Output_Block_Size", std::to_string(recordLength)},
+                 bin, std::filesystem::path(bin).replace_extension("hex"));
 }
 // The bytes an Intel HEX file holds, as objcopy reads them (a binary file in `dir` on the way).
 inline std::string hexData(const TempDir& dir, const std::filesystem::path& hex) {
-  convert({"objcopy", "-I", "ihex", "-O", "binary", "IN", "OUT"}, hex, dir / "hex-data.bin");
-  return readFile(dir / "hex-data.bin");
+  return readFile(
+      convert({"objcopy", "-I", "ihex", "-O", "binary", "IN", "OUT"}, hex, dir / "data"));
 }
 
 }  // namespace trident::testing

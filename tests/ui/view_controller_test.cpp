@@ -1,10 +1,15 @@
-// The real window, offscreen, in front of the engine and the in-process virtual board.
+// The real window, offscreen: in front of the engine and the in-process virtual board, where each
+// visible state is reached and kept as a screenshot; and as the application a user runs, with the
+// demo update server over FTP on loopback and the virtual board program over its socket.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 
@@ -12,10 +17,74 @@
 #include <cstdlib>
 
 #include "engine/engine_rig.h"
-#include "window_rig.h"
+#include "support/process.h"
+#include "update/servers.h"
+#include "updater_app.h"
 
 namespace trident::testing {
 namespace {
+
+using namespace std::chrono_literals;
+
+// Turns the Qt event loop until `done` holds; false if the limit passed first.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  return waitFor(
+      [&] {
+        QCoreApplication::processEvents();
+        return done();
+      },
+      limit);
+}
+
+// Every picture the application carries by name.
+const std::vector<std::string> kPictures = [] {
+  std::vector<std::string> names(ViewController::progressImageNames.begin(),
+                                 ViewController::progressImageNames.end());
+  names.insert(names.end(), {"complete", "failed", "device", "loading"});
+  return names;
+}();
+
+// The window as the state table reads it, one field per outlet in declaration order: "-" for a
+// hidden view, "!" before a disabled one, then what it shows (pictures by name, "?" for one the
+// application does not carry; the pop-up's items with "*" after the selected one).
+std::string describe(const ViewController& w) {
+  std::string text, items;
+  auto field = [&](const QWidget* view, const std::string& shows) {
+    if (!text.empty()) text += " | ";
+    text += view->isHidden() ? "-" : view->isEnabled() ? shows : "!" + shows;
+  };
+  for (int i = 0; i < w.popUpBtn()->count(); ++i) {
+    if (i) items += ", ";
+    items += w.popUpBtn()->itemText(i).toStdString();
+    if (i == w.popUpBtn()->currentIndex()) items += "*";
+  }
+  field(w.popUpBtn(), items);
+  for (const QLabel* label :
+       {w.Device_1_Image(), w.DownloadImage(), w.ResultImage(), w.VerMessage(), w.HintMessage1()}) {
+    const QPixmap shown = label->pixmap();
+    std::string shows = shown.isNull() ? label->text().toStdString() : "?";
+    for (const auto& name : kPictures) {
+      const QPixmap picture = ViewController::imageNamed(QString::fromStdString(name));
+      if (!shown.isNull() &&
+          (picture.cacheKey() == shown.cacheKey() || picture.toImage() == shown.toImage())) {
+        shows = name;
+      }
+    }
+    field(label, shows);
+  }
+  field(w.ActionButton(), w.ActionButton()->text().toStdString());
+  return text;
+}
+
+const std::string kConnectView =
+    "- | device | - | - | - | Press and hold the button, then connect it to the MAC. | -";
+const std::string kUpdatedView =
+    "- | - | - | complete | - | Firmware successfully updated. | Close";
+const std::string kFailedView =
+    "- | - | - | failed | - | The Setup didn't finish and will restart. | Close";
+const std::string kServerErrorView =
+    "- | device | - | failed | - | Something wrong , Can't Download File From FTP | Close";
 
 // The window wired the way the application wires it, with a firmware file an earlier run left
 // behind. Alerts are recorded with the view behind them instead of being shown.
@@ -159,11 +228,25 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
     Scene{"connect-prompt", 1, {}, kConnectView},
     // Fetching leaves the hint alone, and the pop-up stays hidden until a release is in.
     Scene{"fetching", 2, {}, kConnectView},
-    Scene{"ready", 3, {}, kReady},
+    // Only the user's own choice in the pop-up reaches the update client; filling the pop-up
+    // again replaces its items and selects the first without starting a fetch.
+    Scene{"ready", 3, {}, kReady, {}, [](WindowRig& rig) {
+      QTest::keyClick(rig.window.popUpBtn(), Qt::Key_Down);
+      rig.window.fillVariantPopUp({"Tournament(No Turbo & Remap)", "Standard"});
+      EXPECT_EQ(rig.picked, std::vector<int64_t>{1});
+    }},
     Scene{"downloading", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | - | "
           "The lastest version: V2.13 | DO NOT Remove the Controller | !Update"},
-    // The board answers only the first sync, so the update waits before the transfer.
-    Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming},
+    // The board answers only the first sync, so the update waits before the transfer. The engine
+    // keeps the picture index in range, but the window does not rely on it.
+    Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming, {}, [](WindowRig& rig) {
+      for (const auto& [index, picture] : std::vector<std::pair<int, std::string>>{
+               {7, "7"}, {20, "20"}, {21, "20"}, {-1, "0"}, {INT_MAX, "20"}, {INT_MIN, "0"}}) {
+        rig.window.Device_1_Image()->hide();
+        rig.window.showProgressPicture(index);
+        EXPECT_EQ(describe(rig.window), "- | " + picture + kProgramming) << index;
+      }
+    }},
     // Frame 44 of a 4800-byte image leaves packNo at 79: 45.7 %, picture 9.
     Scene{"programming-45", 5, {.silentAfter = 43}, "- | 9" + kProgramming},
     Scene{"updated", 5, {}, kUpdatedView},
@@ -189,31 +272,6 @@ TEST(WindowStartUp, GoesOnWhenTheStaleFileCannotBeRemoved) {
   EXPECT_TRUE(std::filesystem::exists(dir / "tmp.hex" / "inside"));
 }
 
-// Only the user's own choice in the pop-up reaches the update client; filling the pop-up again
-// replaces its items and selects the first without starting a fetch.
-TEST(WindowVariantPopUp, ReportsTheUsersChoiceOnly) {
-  WindowRig rig;
-  rig.walk(3);
-  rig.window.popUpBtn()->setFocus();
-  QTest::keyClick(rig.window.popUpBtn(), Qt::Key_Down);
-  rig.window.fillVariantPopUp({"Tournament(No Turbo & Remap)", "Standard"});
-  EXPECT_EQ(describe(rig.window), kReady);
-  EXPECT_EQ(rig.picked, std::vector<int64_t>{1});
-}
-
-// The engine keeps the picture index in range, but the window does not rely on it.
-TEST(WindowProgressPicture, AnyIndexShowsAPictureOfTheGauge) {
-  WindowRig rig;
-  rig.walk(4);
-  rig.window.setUpUpdateHexUI();
-  for (const auto& [index, picture] : std::vector<std::pair<int, std::string>>{
-           {7, "7"}, {20, "20"}, {21, "20"}, {-1, "0"}, {INT_MAX, "20"}, {INT_MIN, "0"}}) {
-    rig.window.Device_1_Image()->hide();
-    rig.window.showProgressPicture(index);
-    EXPECT_EQ(describe(rig.window), "- | " + picture + kProgramming) << index;
-  }
-}
-
 // Every picture the window names is in the application, at the size of the picture views.
 TEST(WindowPictures, EveryNamedPictureIsThere) {
   for (const auto& name : kPictures)
@@ -226,5 +284,104 @@ TEST(WindowPictures, EveryNamedPictureIsThere) {
   EXPECT_EQ(window.minimumSize(), window.maximumSize());
 }
 
+const std::string kHexDir =
+    TRIDENT_SOURCE_DIR "/update-server/varnehex/VARNE_TRIDENT_Fighting_Board/";
+// The Ready view with the first or the second item of the pop-up selected.
+const std::string kReadyToFlash[] = {
+    "Tournament(No Turbo & Remap)*, Standard | device | - | - | The lastest version: V2.1.0 | "
+    "Click Button to start update | Update",
+    "Tournament(No Turbo & Remap), Standard* | device | - | - | The lastest version: V2.1.0 | "
+    "Click Button to start update | Update"};
+
+struct Outcome {
+  const char* name;
+  std::vector<std::string> board;  // the virtual board's options
+  bool served;                     // false: the server has no releases
+  bool writable;                   // false: the firmware file cannot be written
+  int variant;      // the pop-up item chosen before "Update"; -1: the run ends before it is ready
+  uint32_t status;  // iStatus at the end; STATUS_PEND_UPDATE: the window is closed mid-transfer
+  std::string view = {};   // the view at the end
+  std::string alert = {};  // how the one alert begins, if there is one
+  std::string image = {};  // the demo HEX file whose bytes the board holds, if it holds them all
+};
+
+void PrintTo(const Outcome& outcome, std::ostream* os) {
+  *os << outcome.name;
+}
+
+class EndToEnd : public ::testing::TestWithParam<Outcome> {};
+
+// Each outcome, reached the way a user reaches it, ends in its view with the board holding what
+// it should; after a good update the board leaves and the result stays. Closing the window and
+// tearing the application down joins the HID thread and any transfer: it must not hang, and the
+// board sees its host go.
+TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
+  const Outcome& o = GetParam();
+  TempDir dir;
+  writeFile(dir / "not-a-folder", std::string("x"));
+  FtpServer server(o.served ? std::filesystem::path(TRIDENT_SOURCE_DIR "/update-server")
+                            : dir.path());
+  auto options = o.board;
+  options.insert(options.begin(), {"--save-image", (dir / "programmed.bin").string()});
+  auto board = plugBoard(dir / "hid", options);
+  RecordingDiagnostics diag;
+  std::vector<std::string> alerts;
+  auto app = std::make_unique<UpdaterApp>(
+      UpdaterApp::Config{makeVirtualBackend((dir / "hid").string()), server.url(),
+                         o.writable ? dir / "tmp.hex" : dir / "not-a-folder" / "tmp.hex"},
+      diag);
+  ViewController& window = app->window();
+  window.setAlertPresenter(
+      [&](ViewController&, const QString& message) { alerts.push_back(message.toStdString()); });
+  window.show();
+  // The user picks the variant in the pop-up; each choice fetches its release again.
+  for (int item = 0; item <= o.variant; ++item) {
+    if (item) QTest::keyClick(window.popUpBtn(), Qt::Key_Down);
+    ASSERT_TRUE(waitUntil([&] { return describe(window) == kReadyToFlash[item]; }, 20s))
+        << describe(window);
+  }
+  if (o.variant >= 0) window.ActionButton()->click();
+  ASSERT_TRUE(waitUntil([&] { return app->engine().state().iStatus == o.status; }, 30s))
+      << describe(window);
+  if (o.status == STATUS_DONE) {
+    ASSERT_TRUE(waitUntil([&] { return !app->link().hidDevice(); }, 10s));
+  }
+  EXPECT_TRUE(o.view.empty() || describe(window) == o.view) << describe(window);
+  EXPECT_EQ(alerts.size(), o.alert.empty() ? 0u : 1u);
+  for (const auto& alert : alerts)
+    EXPECT_TRUE(alert.starts_with(o.alert)) << alert;
+  window.close();
+  app.reset();
+  EXPECT_EQ(board->wait(10s), 0);
+  if (!o.image.empty()) {
+    EXPECT_EQ(readFile(dir / "programmed.bin"), hexData(dir, kHexDir + o.image));
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Outcomes, EndToEnd, ::testing::Values(
+    Outcome{"tournament", {}, true, true, 0, STATUS_DONE, kUpdatedView, "", "TE/TRIDENT_TE_V2.1.0.hex"},
+    Outcome{"standard", {}, true, true, 1, STATUS_DONE, kUpdatedView, "", "TRIDENT_V2.1.0.hex"},
+    Outcome{"wrongChecksum", {"--wrong-checksum"}, true, true, 0, STATUS_DONE, kFailedView, "",
+            "TE/TRIDENT_TE_V2.1.0.hex"},
+    Outcome{"removedMidTransfer", {"--unplug-after", "30"}, true, true, 0, STATUS_DEVICE_REMOVED,
+            kFailedView},
+    Outcome{"noRelease", {}, false, true, -1, STATUS_ERROR, kServerErrorView,
+            "Server denied you to change to the given directory"},
+    Outcome{"unwritableFirmwareFile", {}, true, false, 0, STATUS_ERROR, kServerErrorView,
+            "Cannot write the firmware file "},
+    Outcome{"closedMidTransfer", {"--reply-delay-ms", "2"}, true, true, 0, STATUS_PEND_UPDATE}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
 }  // namespace
 }  // namespace trident::testing
+
+// The window tests need a QApplication before the first test. CTest's discovery runs this binary
+// outside the test environment, so the offscreen platform is chosen here unless one is set.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
