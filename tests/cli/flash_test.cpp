@@ -1,165 +1,228 @@
 // trident-flash run as a user runs it: the built program against the demo update server on
-// loopback and virtual boards over their sockets.
+// loopback and virtual boards over their sockets. The demo's tournament image is 6000 bytes, so
+// the board sees: 1 the sync sent when it is taken, 2-5 the pre-update commands (sync, 0xA6, 0xB1,
+// 0xA2), 6 the transfer's sync, 7 the first transfer frame, 8-113 full data frames, 114 the last
+// data frame (whose reply carries the checksum) and 115 the final command.
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <numeric>
+#include <sstream>
 
-#include "flash_rig.h"
+#include "support/process.h"
+#include "support/test_support.h"
+#include "update/servers.h"
 
-namespace trident {
+namespace trident::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::checksumText;
-using testing::ChildProcess;
-using testing::Flash;
-using testing::hexData;
-using testing::kStandardHex;
-using testing::kTournamentHex;
-using testing::within;
 
-TEST_F(Flash, UpdatesABoardFromTheServer) {
-  auto board = plug();
-  auto run = flash({});
-  EXPECT_EQ(run->wait(30s), 0) << run->output();
-  EXPECT_EQ(board->wait(), 0);
-  EXPECT_EQ(programmed(), hexData(kTournamentHex));
-  const std::string out = run->output();
-  EXPECT_NE(out.find("The lastest version: V2.1.0"), std::string::npos);
-  EXPECT_NE(out.find("progress 100%  6000/6000 bytes"), std::string::npos);
-  EXPECT_NE(out.find("Firmware successfully updated."), std::string::npos);
-  // Without --quiet the protocol trace and the log come along.
-  EXPECT_NE(out.find("\nsend to hidc:\na4000000010000000100"), std::string::npos);
-  EXPECT_NE(out.find("iStatus = STATUS_WAIT_CHECKSUM"), std::string::npos);
+const std::string kDemo = TRIDENT_SOURCE_DIR "/update-server";
+const std::string kBoardDir = "varnehex/VARNE_TRIDENT_Fighting_Board/";
+const std::string kTournament = kBoardDir + "TE/TRIDENT_TE_V2.1.0.hex";
+const std::string kStandard = kBoardDir + "TRIDENT_V2.1.0.hex";
+const std::string kGood = "Firmware successfully updated.";
+const std::string kRestart = "The Setup didn't finish and will restart.";
+const std::string kSilent = "trident-flash: the board stopped answering (no reply to frame ";
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-TEST_F(Flash, StandardVariantAndQuietRun) {
-  auto board = plug();
-  auto run = flash({"--variant", "standard", "--quiet"});
-  EXPECT_EQ(run->wait(30s), 0) << run->output();
-  EXPECT_EQ(programmed(), hexData(kStandardHex));
-  EXPECT_EQ(run->output().find("send to hidc"), std::string::npos);
+// trident-flash on the virtual boards in `dir`/hid; LOCAL in `args` stands for `dir`/image.hex.
+std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args) {
+  auto argv = words(builtProgram("src/cli/trident-flash") + " --virtual-hid " +
+                    (dir / "hid").string() + " " + args);
+  std::replace(argv.begin(), argv.end(), std::string("LOCAL"), (dir / "image.hex").string());
+  std::replace(argv.begin(), argv.end(), std::string("DAMAGED"), (dir / "damaged.hex").string());
+  return std::make_unique<ChildProcess>(argv);
 }
 
-TEST_F(Flash, ProgramsALocalFileWrittenByObjcopy) {
-  const auto data = testing::randomBytes(12345, 3);
-  const auto hex = testing::objcopyHex(dir, data);
-  auto board = plug();
-  auto run = flash({"--hex", hex.string(), "--checksum", checksumText(data), "--quiet"}, false);
-  EXPECT_EQ(run->wait(30s), 0) << run->output();
-  EXPECT_EQ(programmed(), data);
-}
-
-struct FailureCase {
-  const char* name;
-  std::vector<std::string> boardFaults;
-  std::vector<std::string> flashArgs;
-  int exitStatus;
-  const char* says;
+struct FlashCase {
+  std::string name;
+  std::string board;   // the virtual board's options
+  std::string args;    // trident-flash's, after --virtual-hid (and --server when served)
+  const char* served;  // nullptr: no server; "": the demo server; else the demo without this path
+  int status;
+  std::vector<std::string> says;  // found in what trident-flash writes
+  // The demo HEX file whose bytes the board holds; "": nothing; nullptr: a part, unchecked.
+  const char* image = nullptr;
 };
 
-void PrintTo(const FailureCase& c, std::ostream* os) {
-  *os << c.name;
+void PrintTo(const FlashCase& run, std::ostream* os) {
+  *os << run.name;
 }
 
-class FlashFailure : public Flash, public ::testing::WithParamInterface<FailureCase> {};
+class FlashRun : public ::testing::TestWithParam<FlashCase> {};
 
-TEST_P(FlashFailure, EndsWithItsExitStatus) {
-  const auto& c = GetParam();
-  auto board = plug("board", c.boardFaults);
-  std::vector<std::string> args = {"--quiet"};
-  args.insert(args.end(), c.flashArgs.begin(), c.flashArgs.end());
-  auto run = flash(args);
-  EXPECT_EQ(run->wait(30s), c.exitStatus) << run->output();
-  EXPECT_NE(run->output().find(c.says), std::string::npos) << run->output();
-}
-
-INSTANTIATE_TEST_SUITE_P(Boards, FlashFailure,
-                         ::testing::Values(FailureCase{"wrongChecksum",
-                                                       {"--wrong-checksum"},
-                                                       {},
-                                                       1,
-                                                       "The Setup didn't finish and will restart."},
-                                           FailureCase{"removedMidTransfer",
-                                                       {"--unplug-after", "40"},
-                                                       {},
-                                                       3,
-                                                       "The Setup didn't finish and will restart."},
-                                           FailureCase{"silentBoard",
-                                                       {"--silent-after", "30"},
-                                                       {"--reply-timeout", "0.3"},
-                                                       4,
-                                                       "the board stopped answering"},
-                                           FailureCase{"serverDown",
-                                                       {},
-                                                       {"--server", "ftp://127.0.0.1:9"},
-                                                       2,
-                                                       "Failed to connect to 127.0.0.1 port 9"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(Flash, NoBootloaderWithinTheWaitIsATimeOut) {
-  auto run = flash({"--wait", "0.3", "--quiet"}, false);
-  EXPECT_EQ(run->wait(10s), 4) << run->output();
-  EXPECT_NE(run->output().find("no bootloader appeared in time"), std::string::npos);
-}
-
-TEST_F(Flash, BadUsageSendsNothingToTheBoard) {
-  const auto hex = testing::objcopyHex(dir, testing::randomBytes(100, 1));
-  auto board = plug();
-  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
-      {{"--frobnicate"}, 64},
-      {{"--variant", "turbo"}, 64},
-      {{"--hex", hex.string()}, 64},
-      {{"--hex", hex.string(), "--checksum", "0x12"}, 64},
-      {{"--hex", hex.string(), "--checksum", "0xzz34"}, 64},
-      {{"--server", "gopher://127.0.0.1"}, 64},
-      {{"--reply-timeout", "soon"}, 64},
-      {{"--hex", (dir / "missing.hex").string(), "--checksum", "0x1234"}, 2},
-  };
-  for (const auto& [args, status] : cases) {
-    auto run = flash(args, false);
-    EXPECT_EQ(run->wait(10s), status) << args.front() << ": " << run->output();
-    const std::string out = run->output();
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;  // one line naming it
+// Every way a run ends: the exit status, what it says, what the board holds. An update that did
+// not program the whole image is never called good, and bad usage never reaches the board.
+TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
+  const FlashCase& r = GetParam();
+  TempDir dir;
+  auto board =
+      plugBoard(dir / "hid", words("--save-image " + (dir / "board.bin").string() + " " + r.board));
+  std::unique_ptr<FtpServer> server;
+  std::string args = "--reply-timeout 0.5 " + r.args;
+  if (r.served) {
+    std::filesystem::copy(kDemo, dir / "server", std::filesystem::copy_options::recursive);
+    if (*r.served) std::filesystem::remove_all(dir / "server" / r.served);
+    server = std::make_unique<FtpServer>(dir / "server");
+    args = "--server " + server->url() + " " + args;
   }
-  // The board never saw a host: it is still waiting for one when it is taken away.
+  const std::string standard = hexData(dir, kDemo + "/" + kStandard);
+  const std::string hex = readFile(objcopyHex(dir, {standard.begin(), standard.end()}));
+  // The same file with its second and third records swapped: every record sound, the order not.
+  const size_t second = hex.find('\n') + 1, third = hex.find('\n', second) + 1,
+               fourth = hex.find('\n', third) + 1;
+  writeFile(dir / "damaged.hex", hex.substr(0, second) + hex.substr(third, fourth - third) +
+                                     hex.substr(second, third - second) + hex.substr(fourth));
+  auto run = flash(dir, args);
+  const int status = run->wait(30s);
+  const std::string out = run->output();
+  EXPECT_EQ(status, r.status) << out;
+  for (const auto& text : r.says)
+    EXPECT_NE(out.find(text), std::string::npos) << text << " not in:\n" << out;
+  EXPECT_TRUE(status == 0 || out.find(kGood) == std::string::npos) << out;
+  EXPECT_EQ(out.find("\nsend to hidc:\n") != std::string::npos,
+            r.args.find("-q") == std::string::npos && status < 64);
   board->signal(SIGTERM);
-  EXPECT_EQ(board->wait(), 130) << board->output();
+  EXPECT_NE(board->wait(10s), -1);
+  EXPECT_TRUE(status != 64 || (std::count(out.begin(), out.end(), '\n') == 1 &&
+                               board->output().find(" frames;") == std::string::npos))
+      << out << board->output();
+  if (r.image) {
+    EXPECT_EQ(readFile(dir / "board.bin"), *r.image ? hexData(dir, kDemo + "/" + r.image) : "");
+  }
 }
 
-TEST_F(Flash, LoopUpdatesOneBoardAfterAnother) {
-  auto run = flash({"--loop", "--quiet"});
-  auto first = plug("first");
-  EXPECT_EQ(first->wait(30s), 0);
-  ASSERT_TRUE(run->waitForOutput(
-      [](const std::string& out) { return out.find("board 1: ") != std::string::npos; },
-      within(30s)));
-  auto second = plug("second");
-  EXPECT_EQ(second->wait(30s), 0);
-  ASSERT_TRUE(run->waitForOutput(
-      [](const std::string& out) { return out.find("board 2: ") != std::string::npos; },
-      within(30s)));
+std::vector<FlashCase> runs() {
+  const char* tournament = kTournament.c_str();
+  const std::string check = "--checksum takes the board's checksum as 0x and four hex digits";
+  // clang-format off
+  std::vector<FlashCase> runs{
+    // Updated, from the server or from a local file. Replies that do not answer are passed over.
+    {"tournament", "", "", "", 0, {"IOHIDManager打开成功", "VID：0416 PID : 3F00",
+        "The lastest version: V2.1.0", "progress 100%  6000/6000 bytes", kGood,
+        "\nsend to hidc:\na4000000010000000100", "iStatus = STATUS_WAIT_CHECKSUM"}, tournament},
+    {"standard", "", "--variant standard -q", "", 0, {kGood}, kStandard.c_str()},
+    {"localFile", "", "--hex LOCAL --checksum 0x4908 -q", nullptr, 0,
+        {"The lastest version: image.hex", kGood}, kStandard.c_str()},
+    {"staleReplies", "--stale-replies", "-q", "", 0, {kGood}, tournament},
+    {"duplicateReplies", "--duplicate-replies", "-q", "", 0, {kGood}, tournament},
+    {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
+    // The board programmed everything but reports another sum.
+    {"wrongChecksum", "--wrong-checksum", "-q", "", 1, {kRestart}, tournament},
+    // Server, release and firmware file faults program nothing.
+    {"serverDown", "", "-q --server ftp://127.0.0.1:9", nullptr, 2,
+        {"trident-flash: Failed to connect to 127.0.0.1 port 9"}, ""},
+    {"missingRelease", "", "-q", "varnehex/VARNE_TRIDENT_Fighting_Board/TE/"
+        "VARNE_TRIDENT_Fighting_Board_TE.txt", 2, {"trident-flash: The file does not exist"}, ""},
+    {"missingFirmware", "", "-q", tournament, 2, {"The file does not exist"}, ""},
+    {"missingFolder", "", "-q", "varnehex", 2,
+        {"trident-flash: Server denied you to change to the given directory"}, ""},
+    {"missingLocalFile", "", "-q --hex missing.hex --checksum 0x1234", nullptr, 2,
+        {"trident-flash: cannot read missing.hex"}, ""},
+    // Judged before a board is waited for: the board never hears of it.
+    {"damagedLocalFile", "", "-q --hex DAMAGED --checksum 0x4908", nullptr, 2,
+        {"trident-flash: Error: The firmware file is damaged (line 2)\n"}, ""},
+    // Only a mouse is plugged in.
+    {"noBootloader", "--vid 046d", "-q --wait 0.3", nullptr, 4,
+        {"trident-flash: no bootloader appeared in time"}, ""},
+    // Bad usage: one line naming it.
+    {"unknownOption", "", "--frobnicate", nullptr, 64,
+        {"trident-flash: unknown option --frobnicate (see trident-flash --help)"}, ""},
+    {"unknownVariant", "", "--variant turbo", nullptr, 64,
+        {"--variant takes tournament or standard, not turbo"}, ""},
+    {"hexWithoutChecksum", "", "--hex x.hex", nullptr, 64, {"--hex and --checksum go together"}, ""},
+    {"shortChecksum", "", "--hex x.hex --checksum 0x12", nullptr, 64, {check + " (e.g. 0x1234), not 0x12 "}, ""},
+    {"nonHexChecksum", "", "--hex x.hex --checksum 0xzz34", nullptr, 64, {check}, ""},
+    {"gopherServer", "", "--server gopher://127.0.0.1", nullptr, 64,
+        {"--server takes an ftp://, ftps://, http:// or https:// URL: gopher://127.0.0.1"}, ""},
+    {"wordyTimeout", "", "--reply-timeout soon", nullptr, 64,
+        {"--reply-timeout takes a number of seconds, not soon"}, ""},
+    {"zeroTimeout", "", "--reply-timeout 0", nullptr, 64, {"takes a number of seconds, not 0 "}, ""},
+    {"waitWithoutValue", "", "--wait", nullptr, 64, {"trident-flash: --wait needs a value"}, ""},
+    {"helpOverrulesTheRest", "", "-q --help --checksum 0x12", nullptr, 0,
+        {"usage: trident-flash", "130 interrupted."}, ""},
+  };
+  // Removed after answering frame n: nothing is programmed before the transfer, and once the
+  // checksum reply came the board's verdict stands. The board keeps an image only when the final
+  // command reached it.
+  for (int n : {1, 2, 3, 4, 5, 6, 7, 50, 113, 114, 115})
+    runs.push_back({"removedAfterFrame" + std::to_string(n), "--unplug-after " + std::to_string(n),
+        "-q", "", n < 114 ? 3 : 0, {n < 114 ? kRestart : kGood},
+        n < 7 || n == 114 ? "" : n < 114 ? nullptr : tournament});
+  // Silent after answering frame n; the board stays plugged in. The frame named is the packet
+  // number of the frame left unanswered.
+  for (const auto& [n, packet] : std::vector<std::pair<int, std::string>>{
+           {0, ""}, {1, "1)"}, {3, "5)"}, {7, "5)"}, {50, "91)"}, {113, "217)"}})
+    runs.push_back({"silentAfterFrame" + std::to_string(n), "--silent-after " + std::to_string(n),
+        "-q", "", 4, {kSilent + packet}, n < 7 ? "" : nullptr});
+  // clang-format on
+  return runs;
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, FlashRun, ::testing::ValuesIn(runs()),
+                         [](const auto& info) { return info.param.name; });
+
+// With --loop, one board after another, each with its own verdict line, until interrupted. Each
+// board comes once the tool says it waits for one.
+TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
+  TempDir dir;
+  FtpServer server(kDemo);
+  auto run = flash(dir, "--server " + server.url() + " --loop -q");
+  for (const std::string board : {"1", "2", ""}) {
+    ASSERT_TRUE(run->waitForOutput(
+        [](const std::string& out) {
+          return out.ends_with("Waiting for the board: hold its button while plugging it in...\n");
+        },
+        within(30s)))
+        << run->output();
+    if (board.empty()) break;
+    auto plugged = plugBoard(dir / "hid", {"--name", board, "--save-image", dir / board});
+    EXPECT_EQ(plugged->wait(30s), 0);
+    EXPECT_EQ(readFile(dir / board), hexData(dir, kDemo + "/" + kTournament));
+  }
+  const std::string out = run->output(), verdict = ": " + kGood + " (V2.1.0, ";
+  EXPECT_EQ(out.find("board 1" + verdict), out.find("board ")) << out;
+  EXPECT_NE(out.find(verdict, out.find("board 2: ")), std::string::npos) << out;
   run->signal(SIGINT);
   EXPECT_EQ(run->wait(10s), 130);
-  EXPECT_EQ(programmed("first"), hexData(kTournamentHex));
-  EXPECT_EQ(programmed("second"), hexData(kTournamentHex));
-  EXPECT_NE(run->output().find("board 1: Firmware successfully updated. (V2.1.0"),
-            std::string::npos);
 }
 
-TEST_F(Flash, InterruptedBetweenFramesEndsCleanly) {
-  const auto data = testing::randomBytes(200000, 8);
-  const auto hex = testing::objcopyHex(dir, data);
-  auto board = plug("board", {"--reply-delay-ms", "1"});
-  auto run = flash({"--hex", hex.string(), "--checksum", checksumText(data), "--quiet"}, false);
+// On a terminal, server text cannot retitle it, clear it or hide the verdict.
+TEST(Flash, AVersionWithEscapeCodesReachesATerminalDefused) {
+  TempDir dir;
+  std::filesystem::copy(kDemo, dir / "server", std::filesystem::copy_options::recursive);
+  const auto release = dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
+  std::string text = readFile(release);
+  const size_t version = text.find(",V2.1.0,") + 1;
+  writeFile(release, text.replace(version, 6, "\x1b]0;owned\x07V9\x1b[2J"));
+  FtpServer server(dir / "server");
+  auto board = plugBoard(dir / "hid", {});
+  const std::string command = builtProgram("src/cli/trident-flash") + " -q --virtual-hid " +
+                              (dir / "hid").string() + " --server " + server.url();
+  ChildProcess run({"/usr/bin/script", "-qec", command, "/dev/null"});  // a terminal for its output
+  EXPECT_EQ(run.wait(30s), 0) << run.output();
+  EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J"), std::string::npos);
+  EXPECT_EQ(run.output().find('\x1b'), std::string::npos) << run.output();
+}
+
+TEST(Flash, InterruptedBetweenFramesEndsCleanly) {
+  TempDir dir;
+  auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
+  objcopyHex(dir, randomBytes(200000, 8));
+  auto run = flash(dir, "--hex LOCAL --checksum 0x1234 -q");
   ASSERT_TRUE(run->waitForOutput(
       [](const std::string& out) { return out.find("progress  10%") != std::string::npos; },
-      within(30s)));
+      within(30s)))
+      << run->output();
   run->signal(SIGINT);
   EXPECT_EQ(run->wait(10s), 130) << run->output();
-  EXPECT_NE(run->output().find("interrupted"), std::string::npos);
+  EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
 }
 
 }  // namespace
-}  // namespace trident
+}  // namespace trident::testing

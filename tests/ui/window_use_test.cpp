@@ -15,8 +15,9 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "qt_wait.h"
+#include "support/process.h"
 #include "support/test_support.h"
-#include "ui/window_rig.h"
 #include "update/servers.h"
 #include "updater_app.h"
 
