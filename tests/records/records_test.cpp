@@ -126,7 +126,7 @@ std::string filled(const Text& text, Log* log = nullptr) {
     const std::size_t at = line.find(".versionStr = ");
     if (at == std::string::npos) continue;
     if (const auto& slot = catalogue.slots().at(type)) {
-      out += " " + line.substr(18, at - 18) + "=" + line.substr(at + 14);
+      out.append(" ").append(line, 18, at - 18).append("=").append(line, at + 14);
       EXPECT_EQ(slot->parseType(), static_cast<std::int64_t>(type));
     }
     ++type;
