@@ -30,9 +30,12 @@ std::vector<std::string> words(const std::string& text) {
   return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// trident-flash on the virtual boards in `dir`/hid; LOCAL in `args` stands for `dir`/image.hex.
+// trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder; LOCAL
+// in `args` stands for `dir`/image.hex.
 std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args) {
-  auto argv = words(builtProgram("src/cli/trident-flash") + " --virtual-hid " +
+  std::filesystem::create_directories(dir / "tmp");
+  auto argv = words("/usr/bin/env TMPDIR=" + (dir / "tmp").string() + " " +
+                    builtProgram("src/cli/trident-flash") + " --virtual-hid " +
                     (dir / "hid").string() + " " + args);
   std::replace(argv.begin(), argv.end(), std::string("LOCAL"), (dir / "image.hex").string());
   std::replace(argv.begin(), argv.end(), std::string("DAMAGED"), (dir / "damaged.hex").string());
@@ -57,7 +60,8 @@ void PrintTo(const FlashCase& run, std::ostream* os) {
 class FlashRun : public ::testing::TestWithParam<FlashCase> {};
 
 // Every way a run ends: the exit status, what it says, what the board holds. An update that did
-// not program the whole image is never called good, and bad usage never reaches the board.
+// not program the whole image is never called good, bad usage never reaches the board, and the
+// tool leaves nothing behind in the temporary folder.
 TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
   const FlashCase& r = GetParam();
   TempDir dir;
@@ -87,6 +91,7 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
   EXPECT_TRUE(status == 0 || out.find(kGood) == std::string::npos) << out;
   EXPECT_EQ(out.find("\nsend to hidc:\n") != std::string::npos,
             r.args.find("-q") == std::string::npos && status < 64);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));  // its working folder is gone
   board->signal(SIGTERM);
   EXPECT_NE(board->wait(10s), -1);
   EXPECT_TRUE(status != 64 || (std::count(out.begin(), out.end(), '\n') == 1 &&
@@ -112,6 +117,8 @@ std::vector<FlashCase> runs() {
     {"staleReplies", "--stale-replies", "-q", "", 0, {kGood}, tournament},
     {"duplicateReplies", "--duplicate-replies", "-q", "", 0, {kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
+    // Slow replies are still answers: only silence ends the wait.
+    {"slowBoard", "--reply-delay-ms 10", "-q", "", 0, {kGood}, tournament},
     // The board programmed everything but reports another sum.
     {"wrongChecksum", "--wrong-checksum", "-q", "", 1, {kRestart}, tournament},
     // Server, release and firmware file faults program nothing.

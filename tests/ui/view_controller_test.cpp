@@ -251,7 +251,9 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
 // clang-format on
 #pragma GCC diagnostic pop
 
-// A stale path that cannot be removed does not stop the start-up.
+// A stale path that cannot be removed does not stop the start-up. The window is fixed in size,
+// with its title and icon, and every picture it names is in the application, at the size of the
+// picture views.
 TEST(WindowStartUp, GoesOnWhenTheStaleFileCannotBeRemoved) {
   TempDir dir;
   std::filesystem::create_directories(dir / "tmp.hex" / "inside");
@@ -260,9 +262,14 @@ TEST(WindowStartUp, GoesOnWhenTheStaleFileCannotBeRemoved) {
   window.setHooks({.RegisterHID = [&] { registered = true; }});
   ASSERT_TRUE(waitUntil([&] { return registered; }));
   EXPECT_TRUE(std::filesystem::exists(dir / "tmp.hex" / "inside"));
+  EXPECT_EQ(window.windowTitle(), "Trident Updater");
+  EXPECT_FALSE(window.windowIcon().isNull());
+  EXPECT_EQ(window.minimumSize(), window.maximumSize());
+  for (const auto& name : kPictures)
+    EXPECT_EQ(ViewController::imageNamed(QString::fromStdString(name)).size(), QSize(280, 240));
+  EXPECT_TRUE(ViewController::imageNamed(u"21").isNull());
 }
 
-// Every picture the window names is in the application, at the size of the picture views.
 // The version is server text: markup in it shows as it stands, never rendered.
 TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
   WindowRig rig;
@@ -270,17 +277,6 @@ TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
   rig.sim.engine.releaseAccepted("<b style='color:green'>V9</b>");
   EXPECT_EQ(rig.window.VerMessage()->textFormat(), Qt::PlainText);
   EXPECT_EQ(rig.window.VerMessage()->text(), "The lastest version: <b style='color:green'>V9</b>");
-}
-
-TEST(WindowPictures, EveryNamedPictureIsThere) {
-  for (const auto& name : kPictures)
-    EXPECT_EQ(ViewController::imageNamed(QString::fromStdString(name)).size(), QSize(280, 240));
-  EXPECT_TRUE(ViewController::imageNamed(u"21").isNull());
-  TempDir dir;
-  ViewController window(dir / "tmp.hex");
-  EXPECT_EQ(window.windowTitle(), "Trident Updater");
-  EXPECT_FALSE(window.windowIcon().isNull());
-  EXPECT_EQ(window.minimumSize(), window.maximumSize());
 }
 
 const std::string kHexDir =
