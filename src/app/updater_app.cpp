@@ -14,8 +14,11 @@ std::filesystem::path toPath(const QString& path) {
 }
 
 QString cacheFolder() {
-  return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-         QStringLiteral("/trident-updater");
+  QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+  // A relative XDG_CACHE_HOME is not valid and is ignored, as the base-directory rules say; taken
+  // as it stands it would put the run folder in the current folder after all.
+  if (QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.cache");
+  return base + QStringLiteral("/trident-updater");
 }
 
 }  // namespace

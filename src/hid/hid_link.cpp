@@ -25,9 +25,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPolledReadSliceMs = 1;
 // After a report has been handed over, the engine's answer to it is usually queued within
 // microseconds; until this long has passed the thread waits for it instead of starting a read
-// that the frame would have to wait out. Replies that the engine lets pass (a stale or duplicate
-// one) cost this much before reading resumes.
-constexpr auto kTurnaround = std::chrono::milliseconds(20);
+// that the frame would have to wait out. A report the engine lets pass (a stale or duplicate
+// reply) leaves the real reply waiting this long, so it stays short.
+constexpr auto kTurnaround = std::chrono::milliseconds(1);
 // The engine's answer usually comes within some tens of microseconds of the report it answers:
 // waiting for it awake that long saves the thread the wake-up that sleeping costs on every frame.
 constexpr auto kAwakeForAnswer = std::chrono::microseconds(300);

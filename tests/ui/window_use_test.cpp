@@ -126,8 +126,9 @@ TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
     SCOPED_TRACE(name);
     Session s(board);
     if (click) s.clickUpdate();
+    const uint32_t reached = status;  // clang 14 cannot capture a structured binding
     ASSERT_TRUE(waitUntil(
-        [&] { return s.status() == status && s.window().DownloadImage()->isHidden(); }, 20s));
+        [&] { return s.status() == reached && s.window().DownloadImage()->isHidden(); }, 20s));
     if (status == STATUS_DONE) s.click();
     EXPECT_TRUE(s.window().isVisible());
     s.window().close();
@@ -167,6 +168,17 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
     ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_DONE; }, 20s)) << s.hint();
     EXPECT_TRUE(std::filesystem::is_regular_file(folder / "tmp.hex"));
   }
+  // A relative cache folder is no cache folder: the one in the home folder is taken instead.
+  const auto homeBefore = qgetenv("HOME");
+  qputenv("XDG_CACHE_HOME", "rel");
+  qputenv("HOME", QByteArray::fromStdString(cache.path().string()));
+  {
+    Session s(std::nullopt, kReplyTimeout, true);
+    EXPECT_EQ(s.app->engine().hexFile().parent_path().parent_path(),
+              cache / ".cache/trident-updater");
+  }
+  EXPECT_FALSE(std::filesystem::exists(here / "rel"));
+  qputenv("HOME", homeBefore);
   std::filesystem::current_path(startedIn);
   cacheBefore.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", cacheBefore);
   EXPECT_FALSE(std::filesystem::exists(folder));
