@@ -74,8 +74,8 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
     server = std::make_unique<FtpServer>(dir / "server");
     args = "--server " + server->url() + " " + args;
   }
-  const std::string standard = hexData(dir, kDemo + "/" + kStandard);
-  objcopyHex(dir, std::vector<uint8_t>(standard.begin(), standard.end()));
+  const std::string local = hexData(dir, kDemo + "/" + kTournament);
+  objcopyHex(dir, std::vector<uint8_t>(local.begin(), local.end()));
   auto run = flash(dir, args);
   const int status = run->wait(30s);
   const std::string out = run->output();
@@ -106,8 +106,8 @@ std::vector<FlashCase> runs() {
         "The lastest version: V2.1.0", "progress 100%  6000/6000 bytes", kGood,
         "\nsend to hidc:\na4000000010000000100", "iStatus = STATUS_WAIT_CHECKSUM"}, tournament},
     {"standard", "", "--variant standard -q", "", 0, {kGood}, kStandard.c_str()},
-    {"localFile", "", "--hex LOCAL --checksum 0x4908 -q", nullptr, 0,
-        {"The lastest version: image.hex", kGood}, kStandard.c_str()},
+    {"localFile", "", "--hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
+        {"The lastest version: image.hex", kGood}, tournament},
     {"staleReplies", "--stale-replies", "-q", "", 0, {kGood}, tournament},
     {"duplicateReplies", "--duplicate-replies", "-q", "", 0, {kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
