@@ -75,8 +75,8 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
     server = std::make_unique<FtpServer>(dir / "server");
     args = "--server " + server->url() + " " + args;
   }
-  const std::string standard = hexData(dir, kDemo + "/" + kStandard);
-  const std::string hex = readFile(objcopyHex(dir, {standard.begin(), standard.end()}));
+  const std::string local = hexData(dir, kDemo + "/" + kTournament);
+  const std::string hex = readFile(objcopyHex(dir, {local.begin(), local.end()}));
   // The same file with its second and third records swapped: every record sound, the order not.
   const size_t second = hex.find('\n') + 1, third = hex.find('\n', second) + 1,
                fourth = hex.find('\n', third) + 1;
@@ -112,8 +112,8 @@ std::vector<FlashCase> runs() {
         "The lastest version: V2.1.0", "progress 100%  6000/6000 bytes", kGood,
         "\nsend to hidc:\na4000000010000000100", "iStatus = STATUS_WAIT_CHECKSUM"}, tournament},
     {"standard", "", "--variant standard -q", "", 0, {kGood}, kStandard.c_str()},
-    {"localFile", "", "--hex LOCAL --checksum 0x4908 -q", nullptr, 0,
-        {"The lastest version: image.hex", kGood}, kStandard.c_str()},
+    {"localFile", "", "--hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
+        {"The lastest version: image.hex", kGood}, tournament},
     {"staleReplies", "--stale-replies", "-q", "", 0, {kGood}, tournament},
     {"duplicateReplies", "--duplicate-replies", "-q", "", 0, {kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
@@ -132,7 +132,7 @@ std::vector<FlashCase> runs() {
     {"missingLocalFile", "", "-q --hex missing.hex --checksum 0x1234", nullptr, 2,
         {"trident-flash: cannot read missing.hex"}, ""},
     // Judged before a board is waited for: the board never hears of it.
-    {"damagedLocalFile", "", "-q --hex DAMAGED --checksum 0x4908", nullptr, 2,
+    {"damagedLocalFile", "", "-q --hex DAMAGED --checksum 0xBd53", nullptr, 2,
         {"trident-flash: Error: The firmware file is damaged (line 2)\n"}, ""},
     // Only a mouse is plugged in.
     {"noBootloader", "--vid 046d", "-q --wait 0.3", nullptr, 4,

@@ -88,5 +88,11 @@ TEST(HidLink, AFrameWithNoBoardTakenIsDropped) {
   EXPECT_TRUE(rig.diag.logged("SendReport: no bootloader is connected; the frame was not sent"));
 }
 
+// A socket path fills sun_path with its terminating zero at most.
+TEST(HidLink, ASocketPathFitsWithItsTerminator) {
+  EXPECT_TRUE(unixSocketAddress(std::string(107, 'a')));
+  EXPECT_FALSE(unixSocketAddress(std::string(108, 'a')));
+}
+
 }  // namespace
 }  // namespace trident::testing
