@@ -95,6 +95,7 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   void tryCandidates();
   void writeFrame(const Frame& frame);
   void readTakenDevice(int timeoutMs);
+  void releaseTaken();
   void dropTakenDevice();
 
   std::unique_ptr<HidBackend> backend;
@@ -148,15 +149,20 @@ void HidIoThread::Shared::writeFrame(const Frame& frame) {
   }
 }
 
-void HidIoThread::Shared::dropTakenDevice() {
-  // A device that fails a read or a write is gone as far as the update is concerned. It stays
-  // known until enumeration no longer lists it, so that it is neither reported removed twice nor
-  // attached again while its node lingers.
+void HidIoThread::Shared::releaseTaken() {
+  // It stays known until enumeration no longer lists it, so that it is neither reported removed
+  // twice nor attached again while its node lingers.
   if (!taken) return;
-  const HidDeviceRef device = *taken;
+  if (auto it = known.find(taken->info.path); it != known.end()) it->second.gone = true;
   connection.reset();
   taken.reset();
-  if (auto it = known.find(device.info.path); it != known.end()) it->second.gone = true;
+}
+
+void HidIoThread::Shared::dropTakenDevice() {
+  // A device that fails a read or a write is gone as far as the update is concerned.
+  if (!taken) return;
+  const HidDeviceRef device = *taken;
+  releaseTaken();
   deliver([device](const Events& e) { e.removed(device); });
 }
 
@@ -265,10 +271,10 @@ void HidIoThread::Shared::run() {
 
     // A device without a descriptor (hidapi) is read only while no frame of ours may be on its
     // way: a frame never waits for a read slice to end.
-    const bool readSlice =
-        connection && connection->pollDescriptor() < 0 && Clock::now() >= quietUntil;
+    const bool polled = connection && connection->pollDescriptor() < 0;
+    const bool readSlice = polled && Clock::now() >= quietUntil;
     const int sleepMs =
-        connection && connection->pollDescriptor() < 0 && !readSlice
+        polled && !readSlice
             ? static_cast<int>(std::min<long long>(
                   waitMs,
                   std::chrono::ceil<std::chrono::milliseconds>(quietUntil - Clock::now()).count()))
@@ -336,15 +342,7 @@ void HidIoThread::write(const Frame& frame) {
 }
 
 void HidIoThread::close() {
-  shared_->enqueue([s = shared_.get()] {
-    s->connection.reset();
-    if (s->taken) {
-      if (auto it = s->known.find(s->taken->info.path); it != s->known.end()) {
-        it->second.gone = true;
-      }
-    }
-    s->taken.reset();
-  });
+  shared_->enqueue([s = shared_.get()] { s->releaseTaken(); });
 }
 
 // ---- the link

@@ -3,14 +3,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <initializer_list>
 #include <random>
 #include <system_error>
 
 #include "engine/status.h"
-#include "records/checksum_text.h"
 #include "records/release_text.h"
-#include "records/split.h"
 #include "records/url_escape.h"
 #include "update/variants.h"
 
