@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <set>
 #include <sstream>
 
 #include "support/process.h"
@@ -197,6 +198,31 @@ TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
   EXPECT_NE(out.find(verdict, out.find("board 2: ")), std::string::npos) << out;
   run->signal(SIGINT);
   EXPECT_EQ(run->wait(10s), 130);
+}
+
+// Several boards from one program are all there at once; each run of the tool takes one of them,
+// the fault reaches only the board named, and the program ends, once all are gone, with the
+// status of its worst board.
+TEST(Flash, SeveralBoardsPluggedInTogetherKeepTheirOwnFaultsAndImages) {
+  TempDir dir;
+  const auto hid = dir / "hid", saved = dir / "board.bin";
+  auto boards = plugBoard(
+      hid, words("--boards 3 --fault-board 2 --silent-after 0 --save-image " + saved.string()));
+  auto sockets = [&] { return std::distance(std::filesystem::directory_iterator(hid), {}); };
+  EXPECT_EQ(sockets(), 3);
+  const std::string image = hexData(dir, kDemo + "/" + kTournament);
+  objcopyHex(dir, {image.begin(), image.end()});
+  std::multiset<int> statuses;
+  for (long left : {2, 1, 0}) {
+    statuses.insert(flash(dir, "--hex LOCAL --checksum 0xBd53 -q --reply-timeout 0.5")->wait(30s));
+    EXPECT_TRUE(waitFor([&] { return sockets() == left; })) << boards->output();
+  }
+  EXPECT_EQ(statuses, (std::multiset<int>{0, 0, 4}));
+  EXPECT_EQ(boards->wait(10s), 5);
+  EXPECT_NE(boards->output().find("board-2: the final command never came"), std::string::npos);
+  EXPECT_EQ(readFile(saved.string() + "-1"), image);
+  EXPECT_EQ(readFile(saved.string() + "-3"), image);
+  EXPECT_FALSE(std::filesystem::exists(saved.string() + "-2"));
 }
 
 // On a terminal, server text cannot retitle it, clear it or hide the verdict.

@@ -4,22 +4,27 @@
 // It appears as DIR/VVVV-PPPP-NAME.sock (or /dev/hidraw0 in its own testbed), takes one host,
 // answers the host's frames as the bootloader does, and disappears when it disconnects: after the
 // final command, as a board that starts its new firmware, or when a fault option unplugs it. Its
-// exit status says whether the final command came.
+// exit status says whether the final command came. With --boards it plugs in several such boards
+// at once, each served on a thread of its own, for a host that updates them side by side.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "board_simulator.h"
 #include "hid/virtual_device.h"
@@ -42,20 +47,25 @@ constexpr const char* kUsage =
     "                         UMOCKDEV_DIR=... for the host, which runs under umockdev-wrapper\n"
     "  --name NAME            device name in the socket file name (default: board)\n"
     "  --vid HEX, --pid HEX   USB IDs (default: 0416 and 3f00, the bootloader)\n"
+    "  --boards N             plug in N boards at once (1 to 64, default 1), named NAME-1 to\n"
+    "                         NAME-N when N > 1, each with its own socket; not with --hidraw\n"
     "  --save-image FILE      write the programmed bytes to FILE once the final command came\n"
+    "                         (board K's to FILE-K when N > 1)\n"
     "  --wrong-checksum       report a checksum that does not match\n"
     "  --silent-after N       answer frames up to the N-th, then nothing (0: never answer)\n"
     "  --unplug-after N       answer frames up to the N-th, then unplug\n"
     "  --stale-replies        precede every reply with one carrying an old packet number\n"
     "  --duplicate-replies    send every reply twice\n"
-    "  --reply-delay-ms MS    wait MS milliseconds before each reply\n"
+    "  --fault-board K[,K...] the fault options above apply to these boards only (default: all)\n"
+    "  --reply-delay-ms MS    wait MS milliseconds before each reply (every board)\n"
     "  --help                 this text\n"
     "\n"
     "Frames are counted from 1, the sync sent when the host takes the board included.\n"
     "\n"
     "Exit status: 0 the final command came (\"final command received\" on standard error);\n"
     "5 the board went away without it; 1 it could not be plugged in or the image not saved;\n"
-    "64 bad usage; 130 interrupted.\n";
+    "64 bad usage; 130 interrupted. With N > 1 boards, 0 when every board got the final command,\n"
+    "otherwise the highest status among them; each board's lines start with its name.\n";
 
 struct Options {
   std::filesystem::path dir;
@@ -66,6 +76,8 @@ struct Options {
   std::optional<std::filesystem::path> saveImage;
   BoardFaults faults;
   unsigned replyDelayMs = 0;
+  std::optional<unsigned> boards;
+  std::vector<unsigned> faultBoards;  // empty: every board
 };
 
 std::optional<unsigned long> parseNumber(const char* text, int base, unsigned long max) {
@@ -116,6 +128,21 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
       }
       (arg == "--silent-after" ? o.faults.silentAfter : o.faults.unplugAfter) =
           static_cast<uint32_t>(*n);
+    } else if (arg == "--boards") {
+      const auto n = number(10, 64);
+      if (!n || *n == 0) return usageError("--boards takes 1 to 64");
+      o.boards = static_cast<unsigned>(*n);
+    } else if (arg == "--fault-board" && value) {
+      if (!o.faultBoards.empty()) return usageError("--fault-board is given once: K,K,...");
+      // Checked against --boards once every option is read.
+      const std::string list = argv[++i];
+      for (size_t start = 0; start <= list.size();) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const auto k = parseNumber(list.substr(start, comma - start).c_str(), 10, 64);
+        if (!k || *k == 0) return usageError("--fault-board takes board numbers: K or K,K,...");
+        o.faultBoards.push_back(static_cast<unsigned>(*k));
+        start = comma + 1;
+      }
     } else if (arg == "--reply-delay-ms") {
       const auto n = number(10, 60000);
       if (!n) return usageError("--reply-delay-ms takes 0 to 60000");
@@ -132,6 +159,11 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
   }
   if (o.dir.empty() == !o.hidraw)
     return usageError("one of --virtual-hid DIR and --hidraw is needed");
+  if (o.hidraw && o.boards) return usageError("--boards needs --virtual-hid");
+  for (unsigned k : o.faultBoards) {
+    if (k > o.boards.value_or(1))
+      return usageError("--fault-board " + std::to_string(k) + " names no board");
+  }
 #ifndef TRIDENT_HIDRAW_BOARD
   if (o.hidraw) return usageError("--hidraw needs a build with umockdev");
 #endif
@@ -169,72 +201,109 @@ class SocketFile {
   std::filesystem::path path_;
 };
 
-volatile std::sig_atomic_t interrupted = 0;
+// Read by every board's thread as well as set by the signal handler.
+std::atomic<bool> interrupted = false;
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// One plugged-in board: what sets it apart from the others.
+struct Board {
+  std::string name;
+  std::string label;  // starts each of its lines after the program's name: "" or "NAME: "
+  BoardFaults faults;
+  std::optional<std::filesystem::path> saveImage;
+};
+
+std::vector<Board> boards(const Options& o) {
+  const unsigned count = o.boards.value_or(1);
+  std::vector<Board> all;
+  for (unsigned k = 1; k <= count; ++k) {
+    const bool faulty = o.faultBoards.empty() || std::ranges::count(o.faultBoards, k) > 0;
+    Board b{o.name, "", faulty ? o.faults : BoardFaults{}, o.saveImage};
+    if (count > 1) {
+      b.name += "-" + std::to_string(k);
+      b.label = b.name + ": ";
+      if (b.saveImage) *b.saveImage += "-" + std::to_string(k);
+    }
+    all.push_back(std::move(b));
+  }
+  return all;
+}
 
 // Only an update that ended with the final command counts: a board unplugged before it keeps its
 // bootloader, whatever it was sent.
-int conclude(const Options& o, const BoardSimulator& board) {
+int conclude(const Board& b, const BoardSimulator& board) {
+  const char* label = b.label.c_str();
   std::fprintf(stderr,
-               "trident-board-sim: %s after %u frames; programmed %zu of %u bytes, sum 0x%04x\n",
-               board.finished() ? "finished" : "unplugged", board.framesReceived(),
+               "trident-board-sim: %s%s after %u frames; programmed %zu of %u bytes, sum 0x%04x\n",
+               label, board.finished() ? "finished" : "unplugged", board.framesReceived(),
                board.programmed().size(), board.announcedLength(), board.checksum());
   const auto& host = board.turnaround();
   if (host.frames > 0) {
     using us = std::chrono::microseconds;
     std::fprintf(
         stderr,
-        "trident-board-sim: host turnaround over %u frames: %.1f ms in all, mean %lld us, "
+        "trident-board-sim: %shost turnaround over %u frames: %.1f ms in all, mean %lld us, "
         "longest %lld us\n",
-        host.frames, std::chrono::duration<double, std::milli>(host.total).count(),
+        label, host.frames, std::chrono::duration<double, std::milli>(host.total).count(),
         static_cast<long long>(std::chrono::duration_cast<us>(host.total).count() / host.frames),
         static_cast<long long>(std::chrono::duration_cast<us>(host.longest).count()));
   }
   if (!board.finished()) {
-    std::fprintf(stderr, "trident-board-sim: the final command never came%s\n",
-                 o.saveImage ? "; no image saved" : "");
+    std::fprintf(stderr, "trident-board-sim: %sthe final command never came%s\n", label,
+                 b.saveImage ? "; no image saved" : "");
     return interrupted ? 130 : 5;
   }
-  if (o.saveImage) {
-    std::ofstream out(*o.saveImage, std::ios::binary | std::ios::trunc);
+  if (b.saveImage) {
+    std::ofstream out(*b.saveImage, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(board.programmed().data()),
               static_cast<std::streamsize>(board.programmed().size()));
     if (!out) {
-      std::fprintf(stderr, "trident-board-sim: cannot write %s\n", o.saveImage->c_str());
+      std::fprintf(stderr, "trident-board-sim: %scannot write %s\n", label, b.saveImage->c_str());
       return 1;
     }
   }
-  std::fprintf(stderr, "trident-board-sim: final command received\n");
+  std::fprintf(stderr, "trident-board-sim: %sfinal command received\n", label);
   return 0;
 }
 
-int serve(const Options& o) {
+// A board's socket, bound and listening: a host that looks finds it, though nobody serves it yet.
+struct Plug {
+  Plug(int fd, std::filesystem::path path) : listener(fd), file(std::move(path)) {}
+  Fd listener;
+  SocketFile file;
+};
+
+std::unique_ptr<Plug> plugIn(const Options& o, const Board& b) {
   const auto path = o.dir / virtualDeviceFileName(static_cast<uint16_t>(o.vid),
-                                                  static_cast<uint16_t>(o.pid), o.name);
+                                                  static_cast<uint16_t>(o.pid), b.name);
   const auto address = unixSocketAddress(path.native());
   if (!address) {
-    std::fprintf(stderr, "trident-board-sim: socket path too long: %s\n", path.c_str());
-    return 1;
+    std::fprintf(stderr, "trident-board-sim: %ssocket path too long: %s\n", b.label.c_str(),
+                 path.c_str());
+    return nullptr;
   }
-  Fd listener(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  auto plug = std::make_unique<Plug>(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0), path);
   std::filesystem::remove(path);
-  if (listener.get() < 0 ||
-      ::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
-      ::listen(listener.get(), 1) != 0) {
-    std::fprintf(stderr, "trident-board-sim: cannot plug in at %s: %s\n", path.c_str(),
-                 std::strerror(errno));
-    return 1;
+  const int listener = plug->listener.get();
+  if (listener < 0 ||
+      ::bind(listener, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 ||
+      ::listen(listener, 1) != 0) {
+    std::fprintf(stderr, "trident-board-sim: %scannot plug in at %s: %s\n", b.label.c_str(),
+                 path.c_str(), std::strerror(errno));
+    return nullptr;
   }
-  SocketFile plugged(path);
-  std::fprintf(stderr, "trident-board-sim: plugged in at %s\n", path.c_str());
+  return plug;
+}
 
-  pollfd waitForHost{listener.get(), POLLIN, 0};
+int serve(const Options& o, const Board& b, Plug& plug) {
+  pollfd waitForHost{plug.listener.get(), POLLIN, 0};
   while (!interrupted && ::poll(&waitForHost, 1, 200) <= 0) {
   }
   if (interrupted) return 130;
-  Fd host(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  Fd host(::accept4(plug.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (host.get() < 0) return 1;
 
-  BoardSimulator board(o.faults);
+  BoardSimulator board(b.faults);
   uint8_t report[128];
   // Reads wake up now and then to notice an interrupt; a frame is answered as soon as it comes.
   const timeval tick{0, 200 * 1000};
@@ -261,8 +330,30 @@ int serve(const Options& o) {
   }
   // The device leaves before its connection ends, as a board that restarts into its firmware
   // leaves the bus: a host must never find the finished board's file and take it again.
-  plugged.unplug();
-  return conclude(o, board);
+  plug.file.unplug();
+  return conclude(b, board);
+}
+
+// Every socket is listening before any board is announced or served, so that a host that
+// enumerates once sees them all; the worst board's status is the program's.
+int serveAll(const Options& o) {
+  const auto all = boards(o);
+  std::vector<std::unique_ptr<Plug>> plugs;
+  for (const auto& b : all) {
+    plugs.push_back(plugIn(o, b));
+    if (!plugs.back()) return 1;
+  }
+  for (size_t k = 0; k < all.size(); ++k) {
+    std::fprintf(stderr, "trident-board-sim: %splugged in at %s\n", all[k].label.c_str(),
+                 plugs[k]->file.path().c_str());
+  }
+  std::vector<int> status(all.size(), 0);
+  {
+    std::vector<std::jthread> threads;
+    for (size_t k = 0; k < all.size(); ++k)
+      threads.emplace_back([&, k] { status[k] = serve(o, all[k], *plugs[k]); });
+  }
+  return *std::ranges::max_element(status);
 }
 
 #ifdef TRIDENT_HIDRAW_BOARD
@@ -284,7 +375,7 @@ int serveHidraw(const Options& o) {
     while (!interrupted && !board->waitUnplugged(std::chrono::milliseconds(200))) {
     }
     board->unplug();
-    return conclude(o, board->board());
+    return conclude(boards(o).front(), board->board());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "trident-board-sim: cannot plug in: %s\n", e.what());
     return 1;
@@ -297,10 +388,10 @@ int serveHidraw(const Options& o) {
 int main(int argc, char** argv) {
   Options options;
   if (auto status = parse(argc, argv, options)) return *status;
-  std::signal(SIGINT, [](int) { interrupted = 1; });
-  std::signal(SIGTERM, [](int) { interrupted = 1; });
+  std::signal(SIGINT, [](int) { interrupted = true; });
+  std::signal(SIGTERM, [](int) { interrupted = true; });
 #ifdef TRIDENT_HIDRAW_BOARD
   if (options.hidraw) return serveHidraw(options);
 #endif
-  return serve(options);
+  return serveAll(options);
 }
