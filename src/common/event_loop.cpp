@@ -2,12 +2,41 @@
 
 namespace trident {
 
+namespace {
+
+// How often a loop whose work may run in its place looks whether `done` holds now. Work run in
+// its place does not wake it: that wake-up would delay the frame the work has just answered.
+constexpr auto kLentWorkCheck = std::chrono::milliseconds(5);
+
+}  // namespace
+
 void EventLoop::post(std::function<void()> work) {
   {
     std::lock_guard lock(mutex_);
     work_.push_back(std::move(work));
   }
-  ready_.notify_one();
+  ready_.notify_all();
+}
+
+void EventLoop::runInPlace(std::function<void()> work) {
+  std::unique_lock lock(mutex_);
+  // Queued work goes first, so that nothing overtakes what was posted before.
+  if (!idle_ || lent_ || !work_.empty()) {
+    work_.push_back(std::move(work));
+    lock.unlock();
+    ready_.notify_all();
+    return;
+  }
+  lent_ = true;
+  lentEver_ = true;
+  lock.unlock();
+  work();
+  lock.lock();
+  lent_ = false;
+  ++lentRuns_;
+  const bool waitedFor = waitingForLent_;
+  lock.unlock();
+  if (waitedFor) ready_.notify_all();
 }
 
 bool EventLoop::runUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
@@ -20,7 +49,23 @@ bool EventLoop::runUntil(const std::function<bool()>& done,
     std::function<void()> next;
     {
       std::unique_lock lock(mutex_);
-      if (!ready_.wait_until(lock, deadline, [&] { return !work_.empty(); })) return done();
+      const uint64_t runs = lentRuns_;
+      idle_ = true;
+      bool woken = false;
+      for (auto now = std::chrono::steady_clock::now(); !woken && now < deadline;
+           now = std::chrono::steady_clock::now()) {
+        const auto until = lentEver_ ? std::min(deadline, now + kLentWorkCheck) : deadline;
+        woken = ready_.wait_until(lock, until, [&] { return !work_.empty(); }) || lentRuns_ != runs;
+      }
+      idle_ = false;
+      // Work lent out ends before this thread takes anything up again.
+      waitingForLent_ = true;
+      ready_.wait(lock, [&] { return !lent_; });
+      waitingForLent_ = false;
+      if (work_.empty()) {
+        if (!woken) return done();
+        continue;
+      }
       next = std::move(work_.front());
       work_.pop_front();
     }
@@ -30,15 +75,7 @@ bool EventLoop::runUntil(const std::function<bool()>& done,
 }
 
 void EventLoop::runUntil(const std::function<bool()>& done) {
-  while (!done()) {
-    std::function<void()> next;
-    {
-      std::unique_lock lock(mutex_);
-      ready_.wait(lock, [&] { return !work_.empty(); });
-      next = std::move(work_.front());
-      work_.pop_front();
-    }
-    next();
+  while (!runUntil(done, std::chrono::hours(1))) {
   }
 }
 
