@@ -10,7 +10,8 @@ namespace trident {
 const char* const kFlashUsage =
     "usage: trident-flash [--variant tournament|standard] [--hex FILE --checksum TEXT]\n"
     "                     [--server URL] [--virtual-hid DIR] [--wait SECONDS]\n"
-    "                     [--reply-timeout SECONDS] [--loop] [--quiet] [--help] [--version]\n"
+    "                     [--reply-timeout SECONDS] [--loop] [--all] [--quiet] [--help]\n"
+    "                     [--version]\n"
     "\n"
     "Waits for a Trident board in bootloader mode (hold its button while plugging it in), puts\n"
     "the latest firmware of the chosen variant on it, and prints the board's verdict.\n"
@@ -21,6 +22,8 @@ const char* const kFlashUsage =
     "  --wait SECONDS          give up when no bootloader appears within SECONDS (default: wait)\n"
     "  --reply-timeout SECONDS fail when the board stops answering for SECONDS (default: 5)\n"
     "  --loop                  update one board after another until interrupted\n"
+    "  --all                   update every bootloader present at once, each on its own; with\n"
+    "                          --loop also every one plugged in later (no protocol trace)\n"
     "  --quiet                 leave the protocol trace and the log out\n"
     "  --help, --version\n"
     "\n"
@@ -28,7 +31,8 @@ const char* const kFlashUsage =
     "%s"
     "\n"
     "Exit status: 0 updated; 1 the board's checksum differs; 2 server, release or firmware file\n"
-    "error; 3 the board was removed; 4 time-out; 64 bad usage; 130 interrupted.\n";
+    "error; 3 the board was removed; 4 time-out; 64 bad usage; 130 interrupted. With several\n"
+    "boards: 0 when every one was updated, otherwise the highest status among them.\n";
 
 namespace {
 
@@ -68,6 +72,8 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
       o.version = true;
     } else if (arg == "--loop") {
       o.loop = true;
+    } else if (arg == "--all") {
+      o.all = true;
     } else if (arg == "--quiet" || arg == "-q") {
       o.quiet = true;
     } else if (!hasValue && (arg == "--variant" || arg == "--hex" || arg == "--checksum" ||

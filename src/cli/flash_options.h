@@ -19,6 +19,7 @@ struct FlashOptions {
   std::optional<std::chrono::milliseconds> wait;  // bound on the wait for a bootloader
   std::chrono::milliseconds replyTimeout = kReplyTimeout;
   bool loop = false;
+  bool all = false;  // every bootloader at once
   bool quiet = false;
   bool help = false;
   bool version = false;

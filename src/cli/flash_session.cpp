@@ -11,25 +11,44 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+}  // namespace
+
 std::string clockText(double seconds) {
   const auto s = static_cast<long>(std::max(seconds, 0.0) + 0.5);
   return strprintf("%ld:%02ld", s / 60, s % 60);
 }
 
-}  // namespace
-
 // ---- console window
 // -------------------------------------------------------------------------------
 
-ConsoleWindow::ConsoleWindow(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
-
-void ConsoleWindow::say(const std::string& line) {
+void StreamOutput::say(const std::string& line) {
   if (barDrawn_) std::fputc('\n', out_);
   barDrawn_ = false;
   // Versions and reasons are server text.
   const std::string shown = terminal_ ? terminalSafe(line, false) : line;
   std::fprintf(out_, "%s\n", shown.c_str());
   std::fflush(out_);
+}
+
+void StreamOutput::progress(double share, const std::string& figures) {
+  if (terminal_) {
+    std::fprintf(out_, "\r%s", progressBar(share, figures).c_str());
+    barDrawn_ = true;
+    std::fflush(out_);
+    return;
+  }
+  const int step = static_cast<int>(share * 10);
+  if (step == lastPlainStep_) return;
+  lastPlainStep_ = step;
+  std::fprintf(out_, "progress %s\n", figures.c_str());
+  std::fflush(out_);
+}
+
+std::string progressBar(double share, const std::string& figures) {
+  constexpr int kWidth = 30;
+  const int filled = std::clamp(static_cast<int>(share * kWidth), 0, kWidth);
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(kWidth - filled), '.') + "] " + figures;
 }
 
 void ConsoleWindow::showFetching() {
@@ -49,7 +68,6 @@ void ConsoleWindow::showDownloading() {
 void ConsoleWindow::setUpUpdateHexUI() {
   say("DO NOT Remove the Controller");
   programmingStarted_ = Clock::now();
-  lastPlainStep_ = -1;
 }
 
 void ConsoleWindow::showProgressPicture(int) {
@@ -65,20 +83,8 @@ void ConsoleWindow::drawProgress() {
   const double elapsed = std::chrono::duration<double>(Clock::now() - programmingStarted_).count();
   const double left = share > 0 ? elapsed * (1 - share) / share : 0;
   const int percent = static_cast<int>(share * 100);
-  const std::string figures = strprintf("%3d%%  %.0f/%u bytes  %s left", percent, sent,
-                                        st.acodeTotal, clockText(left).c_str());
-  if (terminal_) {
-    constexpr int kWidth = 30;
-    const int filled = static_cast<int>(share * kWidth);
-    std::fprintf(out_, "\r[%s%s] %s", std::string(static_cast<size_t>(filled), '#').c_str(),
-                 std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), figures.c_str());
-    barDrawn_ = true;
-    std::fflush(out_);
-  } else if (percent / 10 != lastPlainStep_) {
-    lastPlainStep_ = percent / 10;
-    std::fprintf(out_, "progress %s\n", figures.c_str());
-    std::fflush(out_);
-  }
+  out_.progress(share, strprintf("%3d%%  %.0f/%u bytes  %s left", percent, sent, st.acodeTotal,
+                                 clockText(left).c_str()));
 }
 
 void ConsoleWindow::showUpdateResult(bool success) {
@@ -92,7 +98,7 @@ void ConsoleWindow::showDeviceRemoved() {
 
 void ConsoleWindow::alertA(std::string_view message) {
   alert_ = std::string(message);
-  say("trident-flash: " + alert_);
+  out_.alert("trident-flash: " + alert_);
 }
 
 void ConsoleWindow::end(FlashOutcome outcome) {
@@ -114,7 +120,7 @@ FlashSession::FlashSession(const FlashOptions& options, EventLoop& loop, Diagnos
       window_(window),
       link_(options.dev.virtualHidDir ? makeVirtualBackend(*options.dev.virtualHidDir)
                                       : makeHidapiBackend(),
-            loop, diag),
+            loop.whileIdle(), diag),
       client_({engine_, window_, loop, diag},
               options.dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL)),
       engine_({link_, window_, *this, diag},
@@ -150,8 +156,10 @@ FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
   size_t waitingSaid = 0;
 
   for (;;) {
-    loop_.runUntil([&] { return interrupted.load() || window_.outcome().has_value(); },
-                   std::chrono::milliseconds(50));
+    // The release shown ends the wait at once: the click follows without a tick's delay.
+    loop_.runUntil(
+        [&] { return interrupted.load() || window_.outcome().has_value() || window_.ready(); },
+        std::chrono::milliseconds(50));
     if (interrupted) return FlashOutcome::Interrupted;
     if (window_.outcome()) return *window_.outcome();
     if (window_.takeReady()) engine_.OnActionButtonClick();

@@ -26,11 +26,43 @@ enum class FlashOutcome : int {
   Interrupted = 130,
 };
 
-// The window's part on a console: status lines and a progress bar on standard error, the outcome
-// kept for the exit status.
+// "m:ss", for times left and taken.
+std::string clockText(double seconds);
+// A bar of `share`, followed by its figures.
+std::string progressBar(double share, const std::string& figures);
+
+// Where a board's status lines and progress go: straight to standard error, or (several boards)
+// to that board's row.
+class ConsoleOutput {
+ public:
+  virtual ~ConsoleOutput() = default;
+  virtual void say(const std::string& line) = 0;
+  // `share` of the image has been sent; `figures` says so ("45%  14336/32768 bytes  0:02 left").
+  virtual void progress(double share, const std::string& figures) = 0;
+  // A line that must not be lost among the others (an error).
+  virtual void alert(const std::string& line) { say(line); }
+};
+
+// One board on a stream: lines, and a bar kept in place on a terminal or a line at every tenth
+// of the image otherwise.
+class StreamOutput final : public ConsoleOutput {
+ public:
+  StreamOutput(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+  void say(const std::string& line) override;
+  void progress(double share, const std::string& figures) override;
+
+ private:
+  std::FILE* out_;
+  bool terminal_;
+  int lastPlainStep_ = -1;
+  bool barDrawn_ = false;
+};
+
+// The window's part on a console: status lines and progress, the outcome kept for the exit
+// status.
 class ConsoleWindow final : public WindowPort {
  public:
-  ConsoleWindow(std::FILE* out, bool terminal);
+  explicit ConsoleWindow(ConsoleOutput& out) : out_(out) {}
   void watch(const UpdateEngine& engine) { engine_ = &engine; }
 
   void fillVariantPopUp(const std::vector<std::string>&) override {}
@@ -46,9 +78,10 @@ class ConsoleWindow final : public WindowPort {
   void alertA(std::string_view message) override;
   void terminate() override {}
 
-  void say(const std::string& line);
+  void say(const std::string& line) { out_.say(line); }
   // The release is shown: the tool clicks "Update" on the user's behalf.
   bool takeReady() { return std::exchange(ready_, false); }
+  bool ready() const { return ready_; }
   const std::optional<FlashOutcome>& outcome() const { return outcome_; }
   void end(FlashOutcome outcome);
   const std::string& version() const { return version_; }
@@ -57,16 +90,13 @@ class ConsoleWindow final : public WindowPort {
  private:
   void drawProgress();
 
-  std::FILE* out_;
-  bool terminal_;
+  ConsoleOutput& out_;
   const UpdateEngine* engine_ = nullptr;
   bool ready_ = false;
   std::string version_;
   std::optional<FlashOutcome> outcome_;
   std::string alert_;
   std::chrono::steady_clock::time_point programmingStarted_;
-  int lastPlainStep_ = -1;
-  bool barDrawn_ = false;
 };
 
 // One board's update, from waiting for its bootloader to its verdict.
@@ -76,6 +106,8 @@ class FlashSession final : public UpdateServerPort {
                const std::filesystem::path& workDir, ConsoleWindow& window);
 
   FlashOutcome run(const std::atomic<bool>& interrupted);
+  // A board was taken (it may have failed since).
+  bool boardTaken() const { return link_.deviceAttached(); }
   // After the outcome: waits until the board has gone, so that the next session does not take it
   // again. False when interrupted first.
   bool waitForRemoval(const std::atomic<bool>& interrupted);

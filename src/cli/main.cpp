@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/flash_all.h"
 #include "cli/flash_options.h"
 #include "cli/flash_session.h"
 #include "common/diagnostics.h"
@@ -97,10 +98,19 @@ int main(int argc, char** argv) {
     return static_cast<int>(FlashOutcome::FileError);
   }
   EventLoop loop;
+  if (options.all) {
+    BoardRows rows(stderr, ::isatty(2) == 1);
+    RowsLog rowsLog(rows);
+    NullDiagnostics quiet;
+    FlashAll all(options, loop, options.quiet ? static_cast<Diagnostics&>(quiet) : rowsLog, rows,
+                 work.path());
+    return all.run(interrupted);
+  }
 
   int worst = 0;
   for (int board = 1;; ++board) {
-    ConsoleWindow window(stderr, ::isatty(2) == 1);
+    StreamOutput out(stderr, ::isatty(2) == 1);
+    ConsoleWindow window(out);
     FlashSession session(options, loop, *diag, work.path(), window);
     const auto started = std::chrono::steady_clock::now();
     const FlashOutcome outcome = session.run(interrupted);
@@ -114,7 +124,7 @@ int main(int argc, char** argv) {
       window.say(window.verdict());
       return static_cast<int>(outcome);
     }
-    if (outcome == FlashOutcome::TimedOut && !window.version().size() && options.wait) {
+    if (outcome == FlashOutcome::TimedOut && !session.boardTaken() && options.wait) {
       return worst;  // no further board came within --wait
     }
     window.say(strprintf("board %d: %s (%s, %.1f s, exit status %d)", board,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,23 @@ class UpdateServerPort {
   virtual void fetchVariant(int64_t selectedIndex) = 0;
   // Starts the download of the firmware named by the current release.
   virtual void downloadNewVerHexFile() = 0;
+};
+
+// Where the update-server client's answers go, on the engine's thread: the engine itself, or
+// (trident-flash --all) the one place that shares them among the engines of several boards.
+class ServerAnswerPort {
+ public:
+  virtual ~ServerAnswerPort() = default;
+  // Where the firmware file is to be stored.
+  virtual const std::filesystem::path& hexFile() const = 0;
+  // The update's iStatus: once it is final, no answer changes anything.
+  virtual uint32_t updateStatus() const = 0;
+  // A release line was accepted; its version is shown.
+  virtual void releaseAccepted(std::string_view versionStr) = 0;
+  // The release fetch or the download failed.
+  virtual void showErrorAlertWithMessage(std::string_view message) = 0;
+  // The firmware file is stored; the board must report `expectedChecksum`.
+  virtual void firmwareStored(uint64_t expectedChecksum) = 0;
 };
 
 // Ports that do nothing, for programs that drive the engine without a window or a server (the

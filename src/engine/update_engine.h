@@ -38,7 +38,7 @@ struct EngineState {
 // state machine driven by the board's replies. It is fed events on one thread (the board was
 // taken, a report arrived, the board went away, the firmware was stored, a click) and answers
 // only through its ports, so it does no I/O of its own besides reading the firmware file.
-class UpdateEngine {
+class UpdateEngine final : public ServerAnswerPort {
  public:
   struct Ports {
     ReportPort& report;
@@ -50,7 +50,8 @@ class UpdateEngine {
   explicit UpdateEngine(Ports ports, std::filesystem::path hexFile = "tmp.hex");
 
   const EngineState& state() const { return st_; }
-  const std::filesystem::path& hexFile() const { return hexFile_; }
+  const std::filesystem::path& hexFile() const override { return hexFile_; }
+  uint32_t updateStatus() const override { return st_.iStatus; }
 
   // The link has taken the board: the sync frame goes out; packNo is left alone.
   void SyncOnTake();
@@ -62,16 +63,16 @@ class UpdateEngine {
   // The action button: ends the application in a final status, otherwise starts the download.
   void OnActionButtonClick();
   // A release line was accepted: the Ready view, then STATUS_DOWNLOAD_HEX_SUCCESS.
-  void releaseAccepted(std::string_view versionStr);
+  void releaseAccepted(std::string_view versionStr) override;
   // The Server error view with `message` in the alert (release fetch or download failed).
-  void showErrorAlertWithMessage(std::string_view message);
+  void showErrorAlertWithMessage(std::string_view message) override;
   // The Setup error view with `message` in the alert (the firmware file cannot be used).
   void showSetupErrorAlertWithMessage(std::string_view message);
   // The board left a frame unanswered for too long (see ReplyWatch): the Setup error view, with
   // the alert that tells the user how to start again.
   void boardStoppedAnswering();
   // The firmware file is stored: remember the checksum, show Programming, load and start.
-  void firmwareStored(uint64_t expectedChecksum);
+  void firmwareStored(uint64_t expectedChecksum) override;
 
   // The steps of the update, each named as the protocol names it.
   void LoadHexFile();

@@ -14,6 +14,9 @@ struct HidDeviceInfo {
   std::string path;
   std::optional<int32_t> vendorId;
   std::optional<int32_t> productId;
+  // What a person tells boards apart by: the virtual board's name, or the node and the serial
+  // number. Device text: shown only through terminalSafe().
+  std::string name;
 };
 
 // How a write ended. A device that does not take a report in time is not gone: the update's own

@@ -73,9 +73,11 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   Shared(std::unique_ptr<HidBackend> b, Executor& e, Events ev, std::chrono::milliseconds poll)
       : backend(std::move(b)), main(e), events(std::move(ev)), pollInterval(poll) {}
 
-  // Hands an event to the main thread, where it runs only while the link is alive.
+  // Hands an event to the main thread, where it runs only while the link is alive. The executor
+  // may run it at once on this thread, and the link's answer then queues a command: that takes
+  // `mutex`, so this holds another.
   void deliver(std::function<void(const Events&)> event) {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(postMutex);
     if (closed) return;
     main.post([self = shared_from_this(), event = std::move(event)] {
       if (self->delivering) event(self->events);
@@ -90,13 +92,21 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
     wake.signal();
   }
 
+  // An opened device and when it may next be read in a slice (see kTurnaround).
+  struct Taken {
+    HidDeviceRef ref;
+    std::unique_ptr<HidConnection> connection;
+    Clock::time_point quietUntil{};
+  };
+
   void run();
   void enumerateOnce();
   void tryCandidates();
-  void writeFrame(const Frame& frame);
-  void readTakenDevice(int timeoutMs);
-  void releaseTaken();
-  void dropTakenDevice();
+  void writeFrame(uint64_t handle, const Frame& frame);
+  bool readTaken(Taken& device, int timeoutMs);
+  void readDevices(Clock::time_point nextEnumeration);
+  void releaseTaken(uint64_t handle);
+  void dropTaken(uint64_t handle);
 
   std::unique_ptr<HidBackend> backend;
   Executor& main;
@@ -107,13 +117,15 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   std::atomic<bool> delivering{true};
   std::atomic<bool> queued{false};  // a command waits
   bool delivered = false;           // a report has just gone to the main thread
+  bool every = false;               // take every candidate, not only the first that opens
 
   std::mutex mutex;
   std::condition_variable finishedChanged;
   std::deque<std::function<void()>> commands;
   bool stopping = false;
-  bool closed = false;
   bool finished = false;
+  std::mutex postMutex;
+  bool closed = false;  // under postMutex
 
   // Owned by the I/O thread.
   struct Known {
@@ -123,25 +135,24 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   std::map<std::string, Known> known;
   uint64_t nextHandle = 1;
   std::vector<uint64_t> candidates;
-  std::unique_ptr<HidConnection> connection;
-  std::optional<HidDeviceRef> taken;
-  Clock::time_point quietUntil{};
+  std::map<uint64_t, Taken> taken;
 };
 
-void HidIoThread::Shared::writeFrame(const Frame& frame) {
-  if (!connection) {
+void HidIoThread::Shared::writeFrame(uint64_t handle, const Frame& frame) {
+  const auto it = taken.find(handle);
+  if (it == taken.end()) {
     deliver([](const Events& e) { e.unsent(); });
     return;
   }
   uint8_t report[65] = {0};
   std::copy(frame.begin(), frame.end(), report + 1);
   std::string error;
-  switch (connection->write(report, error)) {
+  switch (it->second.connection->write(report, error)) {
     case HidWrite::Written:
-      quietUntil = {};  // its reply is due: read at once
+      it->second.quietUntil = {};  // its reply is due: read at once
       break;
     case HidWrite::Gone:
-      dropTakenDevice();
+      dropTaken(handle);
       break;
     case HidWrite::TimedOut:
       // The board stopped taking reports; the engine's reply time-out ends the update.
@@ -149,43 +160,48 @@ void HidIoThread::Shared::writeFrame(const Frame& frame) {
   }
 }
 
-void HidIoThread::Shared::releaseTaken() {
+void HidIoThread::Shared::releaseTaken(uint64_t handle) {
   // It stays known until enumeration no longer lists it, so that it is neither reported removed
   // twice nor attached again while its node lingers.
-  if (!taken) return;
-  if (auto it = known.find(taken->info.path); it != known.end()) it->second.gone = true;
-  connection.reset();
-  taken.reset();
+  const auto it = taken.find(handle);
+  if (it == taken.end()) return;
+  if (auto k = known.find(it->second.ref.info.path); k != known.end()) k->second.gone = true;
+  taken.erase(it);
 }
 
-void HidIoThread::Shared::dropTakenDevice() {
+void HidIoThread::Shared::dropTaken(uint64_t handle) {
   // A device that fails a read or a write is gone as far as the update is concerned.
-  if (!taken) return;
-  const HidDeviceRef device = *taken;
-  releaseTaken();
+  const auto it = taken.find(handle);
+  if (it == taken.end()) return;
+  const HidDeviceRef device = it->second.ref;
+  releaseTaken(handle);
   deliver([device](const Events& e) { e.removed(device); });
 }
 
 void HidIoThread::Shared::tryCandidates() {
-  if (connection) return;
-  for (const uint64_t handle : candidates) {
+  for (auto candidate = candidates.begin(); candidate != candidates.end();) {
+    if (!every && !taken.empty()) return;
     const auto it = std::find_if(known.begin(), known.end(), [&](const auto& entry) {
-      return entry.second.ref.handle == handle && !entry.second.gone;
+      return entry.second.ref.handle == *candidate && !entry.second.gone;
     });
-    if (it == known.end()) continue;
+    if (it == known.end() || taken.count(*candidate)) {
+      ++candidate;
+      continue;
+    }
     const HidDeviceRef device = it->second.ref;
     std::string why;
-    connection = backend->open(device.info.path, why);
+    auto connection = backend->open(device.info.path, why);
     if (!connection) {
       deliver([device, why = why.empty() ? std::string("cannot open") : why](const Events& e) {
         e.openFailed(device, why);
       });
+      ++candidate;
       continue;
     }
-    taken = device;
-    candidates.clear();
+    taken.emplace(device.handle, Taken{device, std::move(connection)});
+    candidate = every ? candidates.erase(candidate) : candidates.end();
+    if (!every) candidates.clear();
     deliver([device](const Events& e) { e.opened(device); });
-    return;
   }
 }
 
@@ -202,10 +218,7 @@ void HidIoThread::Shared::enumerateOnce() {
     const Known left = it->second;
     it = known.erase(it);
     std::erase(candidates, left.ref.handle);
-    if (taken && taken->handle == left.ref.handle) {
-      connection.reset();
-      taken.reset();
-    }
+    taken.erase(left.ref.handle);
     // A device that failed while taken had its removal reported then.
     deliver([device = left.ref, reported = left.gone](const Events& e) {
       if (!reported) e.removed(device);
@@ -221,17 +234,66 @@ void HidIoThread::Shared::enumerateOnce() {
   tryCandidates();
 }
 
-void HidIoThread::Shared::readTakenDevice(int timeoutMs) {
+bool HidIoThread::Shared::readTaken(Taken& device, int timeoutMs) {
   uint8_t report[64];
   std::string error;
-  const int got = connection->read(report, sizeof report, timeoutMs, error);
-  if (got > 0) {
-    quietUntil = Clock::now() + kTurnaround;
-    delivered = true;
-    deliver([handle = taken->handle, bytes = std::vector<uint8_t>(report, report + got)](
-                const Events& e) { e.inputReport(handle, bytes); });
-  } else if (got < 0) {
-    dropTakenDevice();
+  const int got = device.connection->read(report, sizeof report, timeoutMs, error);
+  if (got < 0) dropTaken(device.ref.handle);
+  if (got <= 0) return false;
+  device.quietUntil = Clock::now() + kTurnaround;
+  delivered = true;
+  deliver([handle = device.ref.handle, bytes = std::vector<uint8_t>(report, report + got)](
+              const Events& e) { e.inputReport(handle, bytes); });
+  return true;
+}
+
+void HidIoThread::Shared::readDevices(Clock::time_point nextEnumeration) {
+  const auto untilEnumeration =
+      std::chrono::duration_cast<std::chrono::milliseconds>(nextEnumeration - Clock::now());
+  const int waitMs = static_cast<int>(std::max<long long>(untilEnumeration.count(), 0)) + 1;
+
+  // A device with a descriptor is slept on together with the wake-up. One without (hidapi) is
+  // read in slices, and only while no frame of ours may be on its way: a frame never waits for a
+  // slice to end.
+  std::vector<pollfd> fds{{wake.readEnd(), POLLIN, 0}};
+  std::vector<uint64_t> watched;
+  std::vector<uint64_t> due;
+  int sleepMs = waitMs;
+  const auto now = Clock::now();
+  for (const auto& [handle, device] : taken) {
+    if (const int fd = device.connection->pollDescriptor(); fd >= 0) {
+      fds.push_back({fd, POLLIN, 0});
+      watched.push_back(handle);
+    } else if (now >= device.quietUntil) {
+      due.push_back(handle);
+    } else {
+      const auto quiet = std::chrono::ceil<std::chrono::milliseconds>(device.quietUntil - now);
+      sleepMs = std::min(sleepMs, static_cast<int>(quiet.count()));
+    }
+  }
+  const int ready = ::poll(fds.data(), fds.size(), due.empty() ? sleepMs : 0);
+  if (ready > 0 && (fds[0].revents & POLLIN)) {
+    wake.drain();
+    return;  // commands first
+  }
+  for (size_t i = 0; i < watched.size(); ++i) {
+    const auto it = taken.find(watched[i]);
+    if (it != taken.end() && (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR))) {
+      readTaken(it->second, 0);
+    }
+  }
+  // One slice of up to 1 ms in all, shared by the devices that are due; with several, each is
+  // only looked at, and the thread sleeps the rest of the slice on its wake-up.
+  const int slice = due.size() == 1 ? std::min(waitMs, kPolledReadSliceMs) : 0;
+  bool got = false;
+  for (const uint64_t handle : due) {
+    if (queued) return;
+    const auto it = taken.find(handle);
+    if (it != taken.end() && readTaken(it->second, slice)) got = true;
+  }
+  if (due.size() > 1 && !got) {
+    pollfd wakeOnly{wake.readEnd(), POLLIN, 0};
+    if (::poll(&wakeOnly, 1, kPolledReadSliceMs) > 0) wake.drain();
   }
 }
 
@@ -265,34 +327,9 @@ void HidIoThread::Shared::run() {
         std::this_thread::yield();
       if (queued) continue;
     }
-    const auto untilEnumeration =
-        std::chrono::duration_cast<std::chrono::milliseconds>(nextEnumeration - Clock::now());
-    const int waitMs = static_cast<int>(std::max<long long>(untilEnumeration.count(), 0)) + 1;
-
-    // A device without a descriptor (hidapi) is read only while no frame of ours may be on its
-    // way: a frame never waits for a read slice to end.
-    const bool polled = connection && connection->pollDescriptor() < 0;
-    const bool readSlice = polled && Clock::now() >= quietUntil;
-    const int sleepMs =
-        polled && !readSlice
-            ? static_cast<int>(std::min<long long>(
-                  waitMs,
-                  std::chrono::ceil<std::chrono::milliseconds>(quietUntil - Clock::now()).count()))
-            : waitMs;
-    pollfd fds[2] = {{wake.readEnd(), POLLIN, 0},
-                     {connection ? connection->pollDescriptor() : -1, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, readSlice ? 0 : sleepMs);
-    if (ready > 0 && (fds[0].revents & POLLIN)) {
-      wake.drain();
-      continue;  // commands first
-    }
-    if (readSlice) {
-      readTakenDevice(std::min(waitMs, kPolledReadSliceMs));
-    } else if (connection && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-      readTakenDevice(0);
-    }
+    readDevices(nextEnumeration);
   }
-  connection.reset();
+  taken.clear();
   std::lock_guard lock(mutex);
   finished = true;
   finishedChanged.notify_all();
@@ -314,8 +351,11 @@ HidIoThread::~HidIoThread() {
   shared_->wake.signal();
   const bool done =
       shared_->finishedChanged.wait_for(lock, kFlushLimit, [&] { return shared_->finished; });
-  shared_->closed = true;
   lock.unlock();
+  {
+    std::lock_guard closing(shared_->postMutex);
+    shared_->closed = true;
+  }
   if (done) {
     thread_.join();
   } else {
@@ -324,7 +364,8 @@ HidIoThread::~HidIoThread() {
   }
 }
 
-void HidIoThread::start() {
+void HidIoThread::start(bool takeEvery) {
+  shared_->every = takeEvery;
   if (!thread_.joinable()) thread_ = std::thread([s = shared_] { s->run(); });
 }
 
@@ -337,12 +378,12 @@ void HidIoThread::take(uint64_t handle) {
   });
 }
 
-void HidIoThread::write(const Frame& frame) {
-  shared_->enqueue([s = shared_.get(), frame] { s->writeFrame(frame); });
+void HidIoThread::write(uint64_t handle, const Frame& frame) {
+  shared_->enqueue([s = shared_.get(), handle, frame] { s->writeFrame(handle, frame); });
 }
 
-void HidIoThread::close() {
-  shared_->enqueue([s = shared_.get()] { s->releaseTaken(); });
+void HidIoThread::close(uint64_t handle) {
+  shared_->enqueue([s = shared_.get(), handle] { s->releaseTaken(handle); });
 }
 
 // ---- the link
@@ -374,8 +415,21 @@ void HidLink::RegisterHID(UpdateEngine& engine) {
   diag_.systemLog("IOHIDManager打开成功");
 }
 
+void HidLink::RegisterEveryBoard(BoardSink& sink, bool laterToo) {
+  every_ = &sink;
+  laterToo_ = laterToo;
+  if (!startError_.empty()) {
+    diag_.systemLog("HID: cannot start the HID library: " + startError_);
+    return;
+  }
+  io_.start(true);
+  diag_.systemLog("IOHIDManager打开成功");
+}
+
 void HidLink::DeviceMatchingCallback(const HidDeviceRef& device) {
-  if (deviceAttached_) return;
+  // With every board wanted, those present when the first opened are taken, later ones only when
+  // asked for.
+  if (deviceAttached_ && !(every_ && laterToo_)) return;
   const auto vid = static_cast<uint32_t>(GetIntProperty(device.info.vendorId)) & 0xFFFF;
   const auto pid = static_cast<uint32_t>(GetIntProperty(device.info.productId)) & 0xFFFF;
   diag_.systemLog(strprintf("插入：0x%llx", static_cast<unsigned long long>(device.handle)));
@@ -387,6 +441,12 @@ void HidLink::DeviceMatchingCallback(const HidDeviceRef& device) {
 }
 
 void HidLink::deviceOpened(const HidDeviceRef& device) {
+  if (every_) {
+    deviceAttached_ = true;
+    everyTaken_.insert(device.handle);
+    every_->boardTaken(device);
+    return;
+  }
   if (deviceAttached_) return;
   deviceAttached_ = true;
   hidDevice_ = device.handle;
@@ -403,6 +463,7 @@ void HidLink::openFailed(const HidDeviceRef& device, const std::string& error) {
 }
 
 void HidLink::deviceDeparted(const HidDeviceRef& device) {
+  if (every_) every_->boardDeparted(device.handle);
   if (takenBoard_ == device.handle) boardDeparted_ = true;
 }
 
@@ -412,10 +473,16 @@ void HidLink::DeviceRemovalCallback(const HidDeviceRef& device) {
   diag_.systemLog(strprintf("拔出：0x%llx设备", static_cast<unsigned long long>(device.handle)));
   diag_.systemLog(strprintf("VID：%04X PID : %04X", vid, pid));
   openFailureSaid_.erase(device.handle);
+  if (every_) {
+    if (everyTaken_.erase(device.handle) == 0) return;
+    io_.close(device.handle);
+    every_->boardRemoved(device.handle);
+    return;
+  }
   // Only the taken board's removal counts: a bootloader that never opened, or a second one
   // unplugged beside it, carries the same IDs and must not end the update.
   if (hidDevice_ != device.handle) return;
-  io_.close();
+  io_.close(device.handle);
   hidDevice_.reset();
   if (engine_) engine_->RemovalRule(deviceVID_, devicePID_);
   deviceVID_ = 0;
@@ -423,6 +490,10 @@ void HidLink::DeviceRemovalCallback(const HidDeviceRef& device) {
 }
 
 void HidLink::InputReportCallback(uint64_t handle, const std::vector<uint8_t>& report) {
+  if (every_) {
+    if (everyTaken_.count(handle)) every_->boardReport(handle, report.data(), report.size());
+    return;
+  }
   if (!engine_ || hidDevice_ != handle) return;
   engine_->InputReportCallback(report.data(), report.size());
 }
@@ -432,7 +503,19 @@ void HidLink::writeReport(const Frame& frame) {
     diag_.systemLog("SendReport: no bootloader is connected; the frame was not sent");
     return;
   }
-  io_.write(frame);
+  io_.write(*hidDevice_, frame);
+}
+
+void HidLink::letGo(uint64_t handle) {
+  if (everyTaken_.erase(handle) > 0) io_.close(handle);
+}
+
+void HidLink::writeTo(uint64_t handle, const Frame& frame) {
+  if (!everyTaken_.count(handle)) {
+    diag_.systemLog("SendReport: that bootloader is gone; the frame was not sent");
+    return;
+  }
+  io_.write(handle, frame);
 }
 
 }  // namespace trident

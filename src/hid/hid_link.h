@@ -54,15 +54,16 @@ class HidIoThread {
   HidIoThread(const HidIoThread&) = delete;
   HidIoThread& operator=(const HidIoThread&) = delete;
 
-  void start();
+  // With `takeEvery`, every candidate that opens is taken; otherwise only the first.
+  void start(bool takeEvery = false);
   // Opens the device now and, while it fails, again at each enumeration until it opens or goes
-  // away; `opened` or `openFailed` follows each try. The first candidate that opens is taken.
+  // away; `opened` or `openFailed` follows each try.
   void take(uint64_t handle);
-  // Queues one output report (report ID 0 and the 64 bytes) for the taken device; it goes out at
+  // Queues one output report (report ID 0 and the 64 bytes) for a taken device; it goes out at
   // once, not after a read in progress.
-  void write(const Frame& frame);
-  // Closes the taken device, if any.
-  void close();
+  void write(uint64_t handle, const Frame& frame);
+  // Closes a taken device.
+  void close(uint64_t handle);
 
  private:
   struct Shared;
@@ -70,9 +71,25 @@ class HidIoThread {
   std::thread thread_;
 };
 
+// Where the link sends what happens to each board when it takes every bootloader, each board
+// with an engine of its own (trident-flash --all). Called on the main thread.
+class BoardSink {
+ public:
+  virtual ~BoardSink() = default;
+  // The board is open: its engine sends the sync now, through HidLink::writeTo.
+  virtual void boardTaken(const HidDeviceRef& board) = 0;
+  virtual void boardReport(uint64_t handle, const uint8_t* report, size_t length) = 0;
+  // The taken board went away (the engine's removal rule decides what that means).
+  virtual void boardRemoved(uint64_t handle) = 0;
+  // It has left the enumeration as well.
+  virtual void boardDeparted(uint64_t handle) = 0;
+};
+
 // The link to the board's bootloader: takes the first device with the bootloader's IDs that
 // opens, feeds its input reports to the engine, notices its removal and carries the engine's
 // output reports. One board per run: once a board was taken, later attachments are ignored.
+// Registered with a BoardSink instead, it takes every bootloader and keeps each one's reports,
+// removal and frames apart from the others'.
 class HidLink final : public ReportPort {
  public:
   HidLink(std::unique_ptr<HidBackend> backend, Executor& mainThread, Diagnostics& diag,
@@ -80,6 +97,13 @@ class HidLink final : public ReportPort {
 
   // Starts discovery; every callback below then runs on the main thread.
   void RegisterHID(UpdateEngine& engine);
+  // Starts discovery of every bootloader: those present when the first one is taken, and with
+  // `laterToo` every one plugged in afterwards.
+  void RegisterEveryBoard(BoardSink& sink, bool laterToo);
+  // A frame for one of the boards the sink was given; dropped, with a log line, once it is gone.
+  void writeTo(uint64_t handle, const Frame& frame);
+  // Lets one of those boards go once what was queued for it is written: nothing more reaches it.
+  void letGo(uint64_t handle);
 
   void DeviceMatchingCallback(const HidDeviceRef& device);
   void DeviceRemovalCallback(const HidDeviceRef& device);
@@ -112,6 +136,9 @@ class HidLink final : public ReportPort {
   std::optional<uint64_t> takenBoard_;  // stays after its removal
   bool boardDeparted_ = false;
   std::set<uint64_t> openFailureSaid_;  // a failing open is retried often, but said once
+  BoardSink* every_ = nullptr;          // not owned; set by RegisterEveryBoard
+  bool laterToo_ = false;
+  std::set<uint64_t> everyTaken_;  // boards given to the sink and not removed since
   std::string startError_;
   HidIoThread io_;
 };

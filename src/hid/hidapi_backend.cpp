@@ -59,7 +59,10 @@ class HidapiBackend final : public HidBackend {
     std::unique_ptr<hid_device_info, EnumerationFree> list(hid_enumerate(0, 0));
     for (const hid_device_info* d = list.get(); d != nullptr; d = d->next) {
       if (d->path == nullptr) continue;
-      devices.push_back({d->path, d->vendor_id, d->product_id});
+      std::string name = d->path;
+      if (d->serial_number != nullptr && *d->serial_number != L'\0')
+        name += " (" + narrow(d->serial_number) + ")";
+      devices.push_back({d->path, d->vendor_id, d->product_id, name});
     }
     return devices;
   }

@@ -71,7 +71,7 @@ class VirtualBackend final : public HidBackend {
   explicit VirtualBackend(std::string directory) : directory_(std::move(directory)) {}
 
   std::vector<HidDeviceInfo> enumerate() override {
-    static const std::regex kName("([0-9a-f]{4})-([0-9a-f]{4})-[A-Za-z0-9_.-]+\\.sock");
+    static const std::regex kName("([0-9a-f]{4})-([0-9a-f]{4})-([A-Za-z0-9_.-]+)\\.sock");
     std::vector<HidDeviceInfo> devices;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(directory_, error)) {
@@ -79,7 +79,7 @@ class VirtualBackend final : public HidBackend {
       std::smatch m;
       if (!std::regex_match(name, m, kName) || !entry.is_socket(error)) continue;
       devices.push_back({entry.path().string(), std::stoi(m[1].str(), nullptr, 16),
-                         std::stoi(m[2].str(), nullptr, 16)});
+                         std::stoi(m[2].str(), nullptr, 16), m[3].str()});
     }
     return devices;
   }

@@ -108,7 +108,7 @@ void UpdateServerClient::downloadNewVerUpdateInfoBy(const std::string& ftpTxtUrl
 }
 
 bool UpdateServerClient::updateHasEnded(std::string_view answer) {
-  const uint32_t status = ports_.engine.state().iStatus;
+  const uint32_t status = ports_.answers.updateStatus();
   if (!isFinalStatus(status)) return false;
   ports_.diag.systemLog(joined({"DEBUG: [Download] the update has already ended (",
                                 statusName(status), "); ", answer, " is dropped"}));
@@ -126,7 +126,7 @@ void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::strin
   if (updateHasEnded(joined({"the answer for ", url}))) return;
   if (!outcome.ok() && !outcome.tooLarge) {
     diag.systemLog("DEBUG: [Download] dataTask error");
-    ports_.engine.showErrorAlertWithMessage(*outcome.error);
+    ports_.answers.showErrorAlertWithMessage(*outcome.error);
     return;
   }
 
@@ -135,10 +135,10 @@ void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::strin
     diag.systemLog(line);
   if (reading.release) currentRelease_ = std::move(reading.release);
   if (reading.refusal) {
-    ports_.engine.showErrorAlertWithMessage(*reading.refusal);
+    ports_.answers.showErrorAlertWithMessage(*reading.refusal);
     return;
   }
-  ports_.engine.releaseAccepted(orNull(currentRelease_->versionStr()));
+  ports_.answers.releaseAccepted(orNull(currentRelease_->versionStr()));
 }
 
 void UpdateServerClient::downloadNewVerHexFile() {
@@ -155,11 +155,11 @@ void UpdateServerClient::downloadNewVerHexFile() {
                           ftpRootUrlStr_})
                 : std::string("No firmware release has been read from the update server");
     diag.systemLog(joined({"DEBUG: [Download] ", reason}));
-    ports_.engine.showErrorAlertWithMessage(reason);
+    ports_.answers.showErrorAlertWithMessage(reason);
     return;
   }
   transfers_.start(*release->aHexUrl(),
-                   [this, release, hexFile = ports_.engine.hexFile()](TransferOutcome outcome) {
+                   [this, release, hexFile = ports_.answers.hexFile()](TransferOutcome outcome) {
                      std::optional<std::string> writeError;
                      if (outcome.ok()) writeError = writeFileAtomically(hexFile, outcome.body);
                      return [this, release, transferError = outcome.error, writeError] {
@@ -175,18 +175,18 @@ void UpdateServerClient::firmwareDownloaded(const RemoteTxtFileViewModel& releas
   if (updateHasEnded("the firmware download")) return;
   if (transferError) {
     diag.systemLog("DEBUG: dataTaskA error");
-    ports_.engine.showErrorAlertWithMessage(*transferError);
+    ports_.answers.showErrorAlertWithMessage(*transferError);
     return;
   }
   if (writeError) {
     diag.systemLog(joined({"DEBUG: [Download] ", *writeError}));
-    ports_.engine.showErrorAlertWithMessage(*writeError);
+    ports_.answers.showErrorAlertWithMessage(*writeError);
     return;
   }
   const uint64_t ftp_checksum_integer = ftpChecksumInteger(release.checkSumStr().value_or(""));
   diag.systemLog(strprintf("DEBUG: [Download] success, ftp_checksum_integer = %ld",
                            static_cast<long>(ftp_checksum_integer)));
-  ports_.engine.firmwareStored(ftp_checksum_integer);
+  ports_.answers.firmwareStored(ftp_checksum_integer);
 }
 
 }  // namespace trident

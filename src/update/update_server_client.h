@@ -27,7 +27,7 @@ namespace trident {
 class UpdateServerClient final : public UpdateServerPort {
  public:
   struct Ports {
-    UpdateEngine& engine;  // may be bound before the engine is built; used only from a call in
+    ServerAnswerPort& answers;  // may be bound before the engine is built; used only from a call in
     WindowPort& window;
     Executor& executor;  // the engine's thread
     Diagnostics& diag;
