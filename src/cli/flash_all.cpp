@@ -135,6 +135,7 @@ void BoardRows::noteSafe(const std::string& line) {
 void BoardRows::finish() {
   redraw();
   drawn_ = 0;
+  rows_.clear();
 }
 
 void RowsLog::systemLog(std::string_view line) {

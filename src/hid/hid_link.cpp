@@ -311,6 +311,9 @@ void HidIoThread::Shared::run() {
     // Frames queued before the end are still written: the final command is among them.
     for (auto& command : work)
       command();
+    // What was just delivered has had its answer when that answer ran on this thread, in the
+    // delivery itself: there is nothing to stay awake for.
+    if (!work.empty()) delivered = false;
     if (stop) {
       std::lock_guard lock(mutex);
       if (commands.empty()) break;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -175,54 +176,125 @@ std::vector<FlashCase> runs() {
 INSTANTIATE_TEST_SUITE_P(Runs, FlashRun, ::testing::ValuesIn(runs()),
                          [](const auto& info) { return info.param.name; });
 
-// With --loop, one board after another, each with its own verdict line, until interrupted. Each
-// board comes once the tool says it waits for one.
+// With --loop, one board after another, each with its own verdict line; with --wait the run ends
+// once no board came for that long, with the worst status, a board that never answered included.
+// Each board comes once the tool says it waits for one.
 TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
   TempDir dir;
   FtpServer server(kDemo);
-  auto run = flash(dir, "--server " + server.url() + " --loop -q");
-  for (const std::string board : {"1", "2", ""}) {
+  auto run = flash(dir, "--server " + server.url() + " --loop --wait 3 --reply-timeout 0.5 -q");
+  for (const std::string board : {"1", "2", "mute"}) {
     ASSERT_TRUE(run->waitForOutput(
         [](const std::string& out) {
           return out.ends_with("Waiting for the board: hold its button while plugging it in...\n");
         },
         within(30s)))
         << run->output();
-    if (board.empty()) break;
-    auto plugged = plugBoard(dir / "hid", {"--name", board, "--save-image", dir / board});
-    EXPECT_EQ(plugged->wait(30s), 0);
-    EXPECT_EQ(readFile(dir / board), hexData(dir, kDemo + "/" + kTournament));
+    const auto saved = dir / board;
+    auto plugged =
+        plugBoard(dir / "hid", words("--name " + board + " --save-image " + saved.string() +
+                                     (board == "mute" ? " --silent-after 0" : "")));
+    if (board == "mute") {
+      EXPECT_TRUE(run->waitForOutput(
+          [](const std::string& out) { return out.ends_with("to go on with the next one.\n"); },
+          within(30s)))
+          << run->output();
+      plugged->signal(SIGTERM);
+    }
+    EXPECT_EQ(plugged->wait(30s), board == "mute" ? 130 : 0);
+    EXPECT_EQ(readFile(saved), board == "mute" ? "" : hexData(dir, kDemo + "/" + kTournament));
   }
+  EXPECT_EQ(run->wait(30s), 4);
   const std::string out = run->output(), verdict = ": " + kGood + " (V2.1.0, ";
   EXPECT_EQ(out.find("board 1" + verdict), out.find("board ")) << out;
   EXPECT_NE(out.find(verdict, out.find("board 2: ")), std::string::npos) << out;
-  run->signal(SIGINT);
-  EXPECT_EQ(run->wait(10s), 130);
+  EXPECT_NE(out.find("board 3: " + kRestart + " (no release, "), std::string::npos) << out;
 }
 
-// Several boards from one program are all there at once; each run of the tool takes one of them,
-// the fault reaches only the board named, and the program ends, once all are gone, with the
-// status of its worst board.
-TEST(Flash, SeveralBoardsPluggedInTogetherKeepTheirOwnFaultsAndImages) {
+struct AllCase {
+  std::string name;
+  std::vector<std::string> boards;  // one board program's options each
+  int status;
+  std::map<std::string, std::string> results;  // each board's line in the table
+};
+
+void PrintTo(const AllCase& run, std::ostream* os) {
+  *os << run.name;
+}
+
+class FlashAllRun : public ::testing::TestWithParam<AllCase> {};
+
+// --all: every board plugged in is updated at once, each on its own. A fault on one ends that one
+// alone (faults aimed at one board of a program reach no other), and the exit status is the
+// worst board's. An updated board holds the exact image.
+TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
+  const AllCase& r = GetParam();
   TempDir dir;
-  const auto hid = dir / "hid", saved = dir / "board.bin";
-  auto boards = plugBoard(
-      hid, words("--boards 3 --fault-board 2 --silent-after 0 --save-image " + saved.string()));
-  auto sockets = [&] { return std::distance(std::filesystem::directory_iterator(hid), {}); };
-  EXPECT_EQ(sockets(), 3);
   const std::string image = hexData(dir, kDemo + "/" + kTournament);
   objcopyHex(dir, {image.begin(), image.end()});
-  std::multiset<int> statuses;
-  for (long left : {2, 1, 0}) {
-    statuses.insert(flash(dir, "--hex LOCAL --checksum 0xBd53 -q --reply-timeout 0.5")->wait(30s));
-    EXPECT_TRUE(waitFor([&] { return sockets() == left; })) << boards->output();
+  std::vector<std::unique_ptr<ChildProcess>> boards;
+  for (const auto& options : r.boards) {
+    const std::string name = words(options)[1];
+    boards.push_back(plugBoard(dir / "hid", words("--save-image " + (dir / name).string() + " " +
+                                                  options + " --reply-delay-ms 1")));
   }
-  EXPECT_EQ(statuses, (std::multiset<int>{0, 0, 4}));
-  EXPECT_EQ(boards->wait(10s), 5);
-  EXPECT_NE(boards->output().find("board-2: the final command never came"), std::string::npos);
-  EXPECT_EQ(readFile(saved.string() + "-1"), image);
-  EXPECT_EQ(readFile(saved.string() + "-3"), image);
-  EXPECT_FALSE(std::filesystem::exists(saved.string() + "-2"));
+  auto run = flash(dir, "--all --hex LOCAL --checksum 0xBd53 --reply-timeout 0.5");
+  EXPECT_EQ(run->wait(30s), r.status) << run->output();
+  const std::string out = run->output();
+  for (const auto& [name, result] : r.results) {
+    std::string row = "\n" + name;
+    row.resize(19, ' ');
+    EXPECT_NE(out.find(row + result + " "), std::string::npos) << row << result << "\n" << out;
+    EXPECT_NE(out.find(name + ": DO NOT Remove the Controller\n"), std::string::npos);
+    if (result == "updated") {
+      EXPECT_EQ(readFile(dir / name), image) << name;
+    }
+  }
+  EXPECT_EQ(r.status == 0, out.find(kRestart) == std::string::npos) << out;
+  for (auto& board : boards) {
+    board->signal(SIGTERM);
+    EXPECT_NE(board->wait(10s), -1);
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Boards, FlashAllRun, ::testing::Values(
+    AllCase{"fourAtOnce", {"--name b --boards 4"}, 0,
+        {{"b-1", "updated"}, {"b-2", "updated"}, {"b-3", "updated"}, {"b-4", "updated"}}},
+    AllCase{"oneUnpluggedOneSilent",
+        {"--name ok --boards 2", "--name cut --unplug-after 50", "--name mute --silent-after 20"},
+        4, {{"ok-1", "updated"}, {"ok-2", "updated"}, {"cut", "removed"}, {"mute", "timed out"}}},
+    AllCase{"staleAndDuplicateRepliesOnOne",
+        {"--name s --boards 3 --fault-board 2 --stale-replies --duplicate-replies"}, 0,
+        {{"s-1", "updated"}, {"s-2", "updated"}, {"s-3", "updated"}}},
+    AllCase{"wrongChecksumOnOne", {"--name w --boards 3 --fault-board 3 --wrong-checksum"}, 1,
+        {{"w-1", "updated"}, {"w-2", "updated"}, {"w-3", "checksum differs"}}}),
+    [](const auto& info) { return info.param.name; });
+// clang-format on
+
+// --loop --all: boards plugged in while others are being programmed are taken too; the run ends
+// once none has come or been busy for --wait, and a board that never answered counts.
+TEST(Flash, LoopAllTakesBoardsThatArriveMidUpdate) {
+  TempDir dir;
+  objcopyHex(dir, randomBytes(60000, 3));
+  auto first = plugBoard(dir / "hid", words("--name first --reply-delay-ms 2"));
+  auto run = flash(dir, "--all --loop --wait 1 --hex LOCAL --checksum 0x1234 --reply-timeout 0.5");
+  ASSERT_TRUE(run->waitForOutput(
+      [](const std::string& out) { return out.find("first: progress  10%") != std::string::npos; },
+      within(30s)))
+      << run->output();
+  auto second = plugBoard(dir / "hid", words("--name second --boards 2 --fault-board 2 "
+                                             "--silent-after 0 --reply-delay-ms 1"));
+  EXPECT_EQ(run->wait(30s), 4) << run->output();
+  const std::string out = run->output();
+  EXPECT_LT(out.find("second-1: DO NOT Remove"), out.find("first: progress 100%")) << out;
+  for (const std::string row : {"\nfirst             checksum differs",
+                                "\nsecond-1          "
+                                "checksum differs",
+                                "\nsecond-2          timed out"})
+    EXPECT_NE(out.find(row), std::string::npos) << row << "\n" << out;
+  second->signal(SIGTERM);
+  EXPECT_EQ(second->wait(10s), 5);
 }
 
 // On a terminal, server text cannot retitle it, clear it or hide the verdict.
