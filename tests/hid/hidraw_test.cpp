@@ -5,6 +5,7 @@
 #include <hidapi.h>
 #include <unistd.h>
 
+#include <map>
 #include <numeric>
 
 #include "common/event_loop.h"
@@ -142,6 +143,70 @@ TEST(Hidraw, ABootloaderThatNeverOpenedGoesAwayUnnoticedAndTheNextIsUpdated) {
   rig.update(image);
   EXPECT_EQ(board->board().programmed(), image);
   EXPECT_TRUE(board->board().finished());
+}
+
+// Every bootloader at once, each with an engine of its own: hidapi gives the link no descriptor to
+// sleep on, so it reads the boards in turn, and each one's replies reach its own engine only.
+TEST(Hidraw, EveryBoardTakenAtOnceGetsItsOwnImage) {
+  struct Board final : ReportPort {
+    Board(HidLink& link, uint64_t handle, const std::filesystem::path& hex)
+        : link(link), handle(handle), engine({*this, window, server, diag}, hex) {}
+    void writeReport(const Frame& frame) override { link.writeTo(handle, frame); }
+    HidLink& link;
+    uint64_t handle;
+    testing::RecordingDiagnostics diag;
+    testing::WindowRecorder window;
+    testing::ServerRecorder server;
+    UpdateEngine engine;
+  };
+  struct Boards final : BoardSink {
+    void boardTaken(const HidDeviceRef& d) override {
+      auto& b = taken[d.info.path];
+      b = std::make_unique<Board>(*link, d.handle, *dir / (std::to_string(d.handle) + ".hex"));
+      b->engine.SyncOnTake();
+    }
+    void boardReport(uint64_t handle, const uint8_t* report, size_t length) override {
+      for (auto& [path, b] : taken)
+        if (b->handle == handle) b->engine.InputReportCallback(report, length);
+    }
+    void boardRemoved(uint64_t) override {}
+    void boardDeparted(uint64_t) override {}
+    HidLink* link = nullptr;
+    const testing::TempDir* dir = nullptr;
+    std::map<std::string, std::unique_ptr<Board>> taken;
+  } boards;
+  ownTmpdir();
+  HidrawTestbed bed;
+  std::vector<std::unique_ptr<HidrawBoard>> plugged;
+  for (int i = 0; i < 3; ++i)
+    plugged.push_back(bed.plug());
+  testing::TempDir dir;
+  testing::RecordingDiagnostics diag;
+  EventLoop executor;
+  EXPECT_EQ(hid_init(), 0);
+  HidLink link{makeHidapiBackend(), executor, diag, 20ms};
+  boards.link = &link;
+  boards.dir = &dir;
+  link.RegisterEveryBoard(boards, false);
+  auto all = [&](uint32_t status) {
+    return boards.taken.size() == 3 &&
+           std::all_of(boards.taken.begin(), boards.taken.end(),
+                       [&](const auto& b) { return b.second->engine.state().iStatus == status; });
+  };
+  ASSERT_TRUE(executor.runUntil([&] { return all(STATUS_WAIT_DOWNLOAD_HEX); }, 20s));
+  std::map<std::string, std::vector<uint8_t>> images;
+  for (auto& [path, b] : boards.taken) {
+    images[path] = testing::randomBytes(4000 + 1000 * images.size(), images.size() + 1);
+    testing::writeFile(b->engine.hexFile(),
+                       testing::readFile(testing::objcopyHex(dir, images[path])));
+    b->engine.firmwareStored(testing::SimRig::expectedChecksumFor(images[path]));
+  }
+  ASSERT_TRUE(executor.runUntil([&] { return all(STATUS_DONE); }, 20s));
+  for (size_t i = 0; i < plugged.size(); ++i) {
+    ASSERT_TRUE(plugged[i]->waitUnplugged(5s));
+    EXPECT_TRUE(plugged[i]->board().finished());
+    EXPECT_EQ(plugged[i]->board().programmed(), images[plugged[i]->node()]) << i;
+  }
 }
 
 // What a user runs: trident-flash without --virtual-hid, and the board program in a process of its
