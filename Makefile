@@ -58,6 +58,7 @@ bench: build
 	$(BUILD_DIR)/bench/trident_engine_bench
 	bench/flash-largest-update $(BUILD_DIR)
 	bench/usb-latency $(BUILD_DIR)
+	bench/several-boards $(BUILD_DIR)
 
 # The package is built with the flags Debian builds its own packages with (dpkg-buildflags, all
 # hardening on; no -g, the programs are stripped), under /usr, without the tests and benchmarks.
