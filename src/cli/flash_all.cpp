@@ -180,6 +180,7 @@ struct FlashAll::Board final : ReportPort, UpdateServerPort, ConsoleOutput {
   ReplyWatch watch;
   Clock::time_point taken = Clock::now();
   bool concluded = false;
+  bool departed = false;
 };
 
 FlashAll::FlashAll(const FlashOptions& options, EventLoop& loop, Diagnostics& log, BoardRows& rows,
@@ -221,13 +222,18 @@ void FlashAll::boardRemoved(uint64_t handle) {
 }
 
 void FlashAll::boardDeparted(uint64_t handle) {
-  // What the table needs was kept when the board concluded; a board that leaves before that is
-  // concluded by the next tick, which sees its removal.
+  // What the table needs is kept when the board concludes; one that leaves before that (it was
+  // unplugged) is forgotten once the next tick has concluded it.
   const auto it = boards_.find(handle);
-  if (it == boards_.end() || !it->second->concluded) return;
+  if (it == boards_.end()) return;
+  it->second->departed = true;
+  if (it->second->concluded) forget(it);
+}
+
+void FlashAll::forget(std::map<uint64_t, std::unique_ptr<Board>>::iterator board) {
   // A run that goes on for hours keeps a line per board, not its row and engine.
-  if (options_.loop) rows_.retire(it->second->row);
-  boards_.erase(it);
+  if (options_.loop) rows_.retire(board->second->row);
+  boards_.erase(board);
 }
 
 // ---- the server, once for all
@@ -335,19 +341,20 @@ int FlashAll::run(const std::atomic<bool>& interrupted) {
     if (interrupted) return finish(true);
     const auto now = Clock::now();
     size_t busy = 0;
-    for (auto& [handle, board] : boards_) {
-      Board& b = *board;
+    for (auto it = boards_.begin(); it != boards_.end();) {
+      Board& b = *(it++)->second;
       if (b.concluded) continue;
       if (b.window.takeReady()) b.engine.OnActionButtonClick();
       if (!b.window.outcome() && b.watch.silentTooLong(b.engine.state(), now)) {
         b.window.end(FlashOutcome::TimedOut);
         b.engine.boardStoppedAnswering();
       }
-      if (b.window.outcome()) {
-        conclude(b, now);
-      } else {
+      if (!b.window.outcome()) {
         ++busy;
+        continue;
       }
+      conclude(b, now);
+      if (b.departed) forget(boards_.find(b.handle));
     }
     if (records_.empty()) {
       if (options_.wait && now - started > *options_.wait) {

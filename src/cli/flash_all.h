@@ -108,6 +108,7 @@ class FlashAll final : public BoardSink, public ServerAnswerPort {
   void answer(std::vector<uint64_t>& waiting, const std::function<void(UpdateEngine&)>& toEach);
   void conclude(Board& board, std::chrono::steady_clock::time_point now);
   void capture(Board& board, std::chrono::steady_clock::time_point now);
+  void forget(std::map<uint64_t, std::unique_ptr<Board>>::iterator board);
   int finish(bool interrupted);
 
   const FlashOptions& options_;
