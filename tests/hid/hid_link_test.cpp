@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <thread>
+
 #include "common/event_loop.h"
 #include "engine/engine_rig.h"
 #include "hid/hid_link.h"
@@ -92,6 +95,30 @@ TEST(HidLink, AFrameWithNoBoardTakenIsDropped) {
 TEST(HidLink, ASocketPathFitsWithItsTerminator) {
   EXPECT_TRUE(unixSocketAddress(std::string(107, 'a')));
   EXPECT_FALSE(unixSocketAddress(std::string(108, 'a')));
+}
+
+// The HID thread answers a board's reply in the loop's place while the loop waits idle: such work
+// never runs beside the loop's own, and never while the loop's thread is busy elsewhere.
+TEST(EventLoop, WorkRunInTheIdleLoopsPlaceNeverRunsBesideIt) {
+  EventLoop loop;
+  std::atomic<bool> early{false}, inPlace{false}, later{false}, laterSeenInPlace{false};
+  loop.whileIdle().post([&] { early = true; });
+  EXPECT_FALSE(early);  // the loop's thread is not in runUntil(): the work waits for it
+  std::thread poster([&] {
+    const auto self = std::this_thread::get_id();
+    // Offered until one runs here, in the loop's place; the others run in the loop.
+    for (const auto deadline = within(10s); !inPlace && Clock::now() < deadline;) {
+      loop.whileIdle().post([&, self] {
+        if (std::this_thread::get_id() != self || inPlace.exchange(true)) return;
+        loop.post([&] { later = true; });
+        laterSeenInPlace = waitFor([&] { return later.load(); }, 300ms);
+      });
+      waitFor([&] { return inPlace.load(); }, 5ms);
+    }
+  });
+  EXPECT_TRUE(loop.runUntil([&] { return early && inPlace && later; }, 20s));
+  poster.join();
+  EXPECT_FALSE(laterSeenInPlace);
 }
 
 }  // namespace

@@ -119,10 +119,10 @@ TEST(Hidraw, UnpluggedMidTransferShowsDeviceRemovedOnce) {
 TEST(Hidraw, ANodeThatRefusesAtFirstIsTakenOnceItOpens) {
   HidrawRig rig(true);
   HidrawDeviceOptions options;
-  options.refusedOpens = 2;
+  options.refusedOpens = 3;
   auto board = rig.bed.plug(options);
   ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_WAIT_DOWNLOAD_HEX; }));
-  EXPECT_EQ(board->opens(), 3u);
+  EXPECT_EQ(board->opens(), 4u);
   EXPECT_EQ(rig.logged("HID: cannot open the bootloader at /dev/hidraw0: "), 1);
   EXPECT_EQ(rig.logged("Permission denied"), 1);
 }
