@@ -92,7 +92,9 @@ void BoardRows::redraw() {
 }
 
 void BoardRows::say(size_t row, const std::string& line) {
-  Row& r = rows_.at(row);
+  const auto it = rows_.find(row);
+  if (it == rows_.end()) return;  // retired, or the rows are finished
+  Row& r = it->second;
   if (!terminal_) {
     write(r.name + ": " + line + "\n");
     return;
@@ -101,8 +103,18 @@ void BoardRows::say(size_t row, const std::string& line) {
   redraw();
 }
 
+void BoardRows::alert(size_t row, const std::string& line) {
+  // On a terminal the row shows only the latest line: the error is kept above the rows as well.
+  const auto it = rows_.find(row);
+  if (it == rows_.end()) return;
+  if (terminal_) noteSafe(it->second.name + ": " + terminalSafe(line, false));
+  say(row, line);
+}
+
 void BoardRows::progress(size_t row, double share, const std::string& figures) {
-  Row& r = rows_.at(row);
+  const auto it = rows_.find(row);
+  if (it == rows_.end()) return;  // retired, or the rows are finished
+  Row& r = it->second;
   if (!terminal_) {
     const int step = static_cast<int>(share * 10);
     if (step == r.plainStep) return;
@@ -166,10 +178,7 @@ struct FlashAll::Board final : ReportPort, UpdateServerPort, ConsoleOutput {
   void progress(double share, const std::string& figures) override {
     all.rows_.progress(row, share, figures);
   }
-  void alert(const std::string& line) override {
-    all.rows_.note(all.records_[record].name + ": " + line);
-    say(line);
-  }
+  void alert(const std::string& line) override { all.rows_.alert(row, line); }
 
   FlashAll& all;
   const uint64_t handle;

@@ -28,6 +28,8 @@ class BoardRows {
   BoardRows(std::FILE* out, bool terminal);
   size_t add(const std::string& name);
   void say(size_t row, const std::string& line);
+  // A line that must not be lost when the row changes again (an error).
+  void alert(size_t row, const std::string& line);
   void progress(size_t row, double share, const std::string& figures);
   // A line about no board in particular, or one to keep (an error), above the rows.
   void note(const std::string& line);
