@@ -246,6 +246,8 @@ TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
     row.resize(19, ' ');
     EXPECT_NE(out.find(row + result + " "), std::string::npos) << row << result << "\n" << out;
     EXPECT_NE(out.find(name + ": DO NOT Remove the Controller\n"), std::string::npos);
+    const std::string alert = "\n" + name + ": trident-flash: ";  // said once, or not at all
+    EXPECT_EQ(out.find(alert), out.rfind(alert)) << out;
     if (result == "updated") {
       EXPECT_EQ(readFile(dir / name), image) << name;
     }
@@ -313,6 +315,26 @@ TEST(Flash, AVersionWithEscapeCodesReachesATerminalDefused) {
   EXPECT_EQ(run.wait(30s), 0) << run.output();
   EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J"), std::string::npos);
   EXPECT_EQ(run.output().find('\x1b'), std::string::npos) << run.output();
+}
+
+// On a terminal, --all keeps one row per board, redrawn in place, and an error once above them.
+TEST(Flash, AllOnATerminalKeepsARowPerBoard) {
+  TempDir dir;
+  auto boards = plugBoard(dir / "hid", words("--boards 2 --fault-board 2 --silent-after 30"));
+  const std::string image = hexData(dir, kDemo + "/" + kTournament);
+  const std::string command = builtProgram("src/cli/trident-flash") + " -q --all --virtual-hid " +
+                              (dir / "hid").string() + " --reply-timeout 0.5 --checksum 0xBd53" +
+                              " --hex " + objcopyHex(dir, {image.begin(), image.end()}).string();
+  ChildProcess run({"/usr/bin/script", "-qec", command, "/dev/null"});
+  EXPECT_EQ(run.wait(30s), 4) << run.output();
+  const std::string out = run.output(), error = "board-2: trident-flash: Error: The board stopped";
+  EXPECT_NE(out.find(error), std::string::npos) << out;
+  EXPECT_EQ(out.find(error), out.rfind(error)) << out;
+  for (const std::string drawn : {"\x1b[2A\r\x1b[2Kboard-", "] 100%  6000/6000 bytes",
+                                  "board-1  Firmware successfully updated.\r\n"})
+    EXPECT_NE(out.find(drawn), std::string::npos) << drawn << "\n" << out;
+  boards->signal(SIGTERM);
+  EXPECT_EQ(boards->wait(10s), 5);
 }
 
 TEST(Flash, InterruptedBetweenFramesEndsCleanly) {
