@@ -16,6 +16,7 @@ using Clock = std::chrono::steady_clock;
 // Progress redraws of every row at once: often enough to look alive, rare enough to cost nothing
 // beside the boards' frames.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr size_t kMaxNameWidth = 24;
 
 std::string resultText(const std::optional<FlashOutcome>& outcome) {
   if (!outcome) return "unfinished";
@@ -48,6 +49,8 @@ size_t BoardRows::add(const std::string& name) {
   Row& row = rows_[id];
   row.name = terminal_ ? terminalSafe(name, false) : name;
   row.text = "taken";
+  // A long name is cut in its row rather than leave no room for the board's state.
+  if (row.name.size() > kMaxNameWidth) row.name = row.name.substr(0, kMaxNameWidth - 1) + "~";
   nameWidth_ = std::max(nameWidth_, row.name.size());
   redraw();
   return id;
@@ -381,7 +384,13 @@ int FlashAll::run(const std::atomic<bool>& interrupted) {
 int FlashAll::finish(bool interrupted) {
   const auto now = Clock::now();
   for (auto& [handle, board] : boards_) {
-    if (!board->concluded) capture(*board, now);
+    // A board whose verdict came since the last look has it said; the others are unfinished.
+    if (board->concluded) continue;
+    if (board->window.outcome()) {
+      conclude(*board, now);
+    } else {
+      capture(*board, now);
+    }
   }
   rows_.finish();
   std::string unfinished;
@@ -394,7 +403,8 @@ int FlashAll::finish(bool interrupted) {
     worst = std::max(worst, static_cast<int>(*r.outcome));
   }
   // The table reads the same on a terminal and in a log.
-  rows_.note(strprintf("%-*s  %-16s  %8s  %s", 16, "board", "result", "time", "bytes"));
+  if (!records_.empty())
+    rows_.note(strprintf("%-*s  %-16s  %8s  %s", 16, "board", "result", "time", "bytes"));
   for (const auto& r : records_) {
     rows_.note(strprintf("%-*s  %-16s  %6.1f s  %u/%u", 16, r.name.c_str(),
                          resultText(r.outcome).c_str(), r.seconds, r.sent, r.total));

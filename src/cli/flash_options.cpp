@@ -37,6 +37,8 @@ const char* const kFlashUsage =
 namespace {
 
 std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
+  // Decimal seconds only: strtod alone would also take "0x10", "1e3" or "inf".
+  if (text.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
   char* end = nullptr;
   const double seconds = std::strtod(text.c_str(), &end);
   if (text.empty() || *end != '\0' || !std::isfinite(seconds) || seconds < 0 || seconds > 1e6) {

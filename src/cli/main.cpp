@@ -81,6 +81,9 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A reader that goes away (`| head`) must not end an update halfway: what is written to it is
+  // lost, the update goes on.
+  std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
 
@@ -125,7 +128,8 @@ int main(int argc, char** argv) {
       return static_cast<int>(outcome);
     }
     if (outcome == FlashOutcome::TimedOut && !session.boardTaken() && options.wait) {
-      return worst;  // no further board came within --wait
+      // No further board came within --wait; none at all is a time-out, as without --loop.
+      return board == 1 ? static_cast<int>(outcome) : worst;
     }
     window.say(strprintf("board %d: %s (%s, %.1f s, exit status %d)", board,
                          window.verdict().c_str(),

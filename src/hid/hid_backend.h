@@ -17,6 +17,9 @@ struct HidDeviceInfo {
   // What a person tells boards apart by: the virtual board's name, or the node and the serial
   // number. Device text: shown only through terminalSafe().
   std::string name;
+  // Tells a device plugged in again at the same path from the one before it (its node's inode);
+  // 0 where the path names no file.
+  uint64_t instance = 0;
 };
 
 // How a write ended. A device that does not take a report in time is not gone: the update's own

@@ -118,6 +118,7 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   std::atomic<bool> queued{false};  // a command waits
   bool delivered = false;           // a report has just gone to the main thread
   bool every = false;               // take every candidate, not only the first that opens
+  bool tookOne = false;
 
   std::mutex mutex;
   std::condition_variable finishedChanged;
@@ -180,7 +181,9 @@ void HidIoThread::Shared::dropTaken(uint64_t handle) {
 
 void HidIoThread::Shared::tryCandidates() {
   for (auto candidate = candidates.begin(); candidate != candidates.end();) {
-    if (!every && !taken.empty()) return;
+    // One board per run: a second bootloader that was waiting is not opened once the first has
+    // gone either, or the next run would find it taken (and a board whose host lets go leaves).
+    if (!every && tookOne) return;
     const auto it = std::find_if(known.begin(), known.end(), [&](const auto& entry) {
       return entry.second.ref.handle == *candidate && !entry.second.gone;
     });
@@ -199,6 +202,7 @@ void HidIoThread::Shared::tryCandidates() {
       continue;
     }
     taken.emplace(device.handle, Taken{device, std::move(connection)});
+    tookOne = true;
     candidate = every ? candidates.erase(candidate) : candidates.end();
     if (!every) candidates.clear();
     deliver([device](const Events& e) { e.opened(device); });
@@ -208,9 +212,12 @@ void HidIoThread::Shared::tryCandidates() {
 void HidIoThread::Shared::enumerateOnce() {
   const auto present = backend->enumerate();
   for (auto it = known.begin(); it != known.end();) {
+    // The same path with another instance is a board unplugged and plugged in again between two
+    // enumerations: the one known has gone.
     const bool stillThere =
-        std::any_of(present.begin(), present.end(),
-                    [&](const HidDeviceInfo& d) { return d.path == it->first; });
+        std::any_of(present.begin(), present.end(), [&](const HidDeviceInfo& d) {
+          return d.path == it->first && d.instance == it->second.ref.info.instance;
+        });
     if (stillThere) {
       ++it;
       continue;

@@ -1,4 +1,7 @@
 #include <hidapi.h>
+#if defined(__linux__)
+#include <sys/stat.h>
+#endif
 
 #include <cwchar>
 #include <string>
@@ -8,6 +11,20 @@
 namespace trident {
 
 namespace {
+
+uint64_t nodeInstance(const std::string& path) {
+#if defined(__linux__)
+  // A node made again for a board plugged in again is another inode (devtmpfs and tmpfs do not
+  // hand one out twice). Not its change time: udev's access rule changes that on the same node.
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0) return 0;
+  return static_cast<uint64_t>(node.st_ino);
+#else
+  // Elsewhere a device's path is no file; the platform gives a new path to a new device.
+  (void)path;
+  return 0;
+#endif
+}
 
 std::string narrow(const wchar_t* text) {
   if (text == nullptr) return "unknown error";
@@ -62,7 +79,7 @@ class HidapiBackend final : public HidBackend {
       std::string name = d->path;
       if (d->serial_number != nullptr && *d->serial_number != L'\0')
         name += " (" + narrow(d->serial_number) + ")";
-      devices.push_back({d->path, d->vendor_id, d->product_id, name});
+      devices.push_back({d->path, d->vendor_id, d->product_id, name, nodeInstance(d->path)});
     }
     return devices;
   }

@@ -1,5 +1,6 @@
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -15,6 +16,16 @@
 namespace trident {
 
 namespace {
+
+// A socket made again at the same path: a disk file system hands the freed inode out at once, so
+// its creation time tells the two apart (nobody changes a board's socket file after that).
+uint64_t socketInstance(const std::string& path) {
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0) return 0;
+  return static_cast<uint64_t>(node.st_ino) * 1000003u +
+         static_cast<uint64_t>(node.st_ctim.tv_sec) * 1000000000u +
+         static_cast<uint64_t>(node.st_ctim.tv_nsec);
+}
 
 constexpr int kWriteLimitMs = 1000;
 
@@ -79,7 +90,8 @@ class VirtualBackend final : public HidBackend {
       std::smatch m;
       if (!std::regex_match(name, m, kName) || !entry.is_socket(error)) continue;
       devices.push_back({entry.path().string(), std::stoi(m[1].str(), nullptr, 16),
-                         std::stoi(m[2].str(), nullptr, 16), m[3].str()});
+                         std::stoi(m[2].str(), nullptr, 16), m[3].str(),
+                         socketInstance(entry.path().string())});
     }
     return devices;
   }

@@ -299,6 +299,30 @@ TEST(Flash, LoopAllTakesBoardsThatArriveMidUpdate) {
   EXPECT_EQ(second->wait(10s), 5);
 }
 
+// Boards already waiting when a --loop run starts are each updated in turn, and so is a board
+// plugged in again at once under its old name. With --all the output goes to a reader that leaves
+// after one line: the updates go on.
+TEST(Flash, LoopTakesWaitingBoardsAndOnePluggedInAgainAtOnce) {
+  for (const std::string all : {"", "--all "}) {
+    TempDir dir;
+    auto a = plugBoard(dir / "hid", words("--name A"));
+    auto b = plugBoard(dir / "hid", words("--name B"));
+    const std::string image = hexData(dir, kDemo + "/" + kTournament);
+    objcopyHex(dir, {image.begin(), image.end()});
+    std::string command = builtProgram("src/cli/trident-flash");
+    command += " --virtual-hid " + (dir / "hid").string() + " " + all;
+    command += "--loop --wait 2 -q --checksum 0xBd53 --hex " + (dir / "image.hex").string();
+    ChildProcess run(all.empty()
+                         ? words(command)
+                         : std::vector<std::string>{"/bin/sh", "-c", command + " 2>&1 | head -1"});
+    EXPECT_EQ(a->wait(30s), 0) << all << a->output();
+    auto again = plugBoard(dir / "hid", words("--name A"));
+    EXPECT_EQ(b->wait(30s), 0) << all << b->output();
+    EXPECT_EQ(again->wait(30s), 0) << all << again->output();
+    EXPECT_EQ(run.wait(30s), 0) << all << run.output();
+  }
+}
+
 // On a terminal, server text cannot retitle it, clear it or hide the verdict.
 TEST(Flash, AVersionWithEscapeCodesReachesATerminalDefused) {
   TempDir dir;
