@@ -26,7 +26,7 @@ std::string resultText(const std::optional<FlashOutcome>& outcome) {
     case FlashOutcome::ChecksumDiffers:
       return "checksum differs";
     case FlashOutcome::FileError:
-      return "setup error";
+      return "server or file error";
     case FlashOutcome::Removed:
       return "removed";
     case FlashOutcome::TimedOut:

@@ -253,6 +253,7 @@ TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
     }
   }
   EXPECT_EQ(r.status == 0, out.find(kRestart) == std::string::npos) << out;
+  EXPECT_NE(out.find("\nboard             result                time  bytes\n"), std::string::npos);
   for (auto& board : boards) {
     board->signal(SIGTERM);
     EXPECT_NE(board->wait(10s), -1);
@@ -339,6 +340,28 @@ TEST(Flash, AVersionWithEscapeCodesReachesATerminalDefused) {
   EXPECT_EQ(run.wait(30s), 0) << run.output();
   EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J"), std::string::npos);
   EXPECT_EQ(run.output().find('\x1b'), std::string::npos) << run.output();
+}
+
+// A server error reaches the boards that waited for the answer and is then forgotten: a board
+// plugged in later asks the server again.
+TEST(Flash, AllAsksTheServerAgainForABoardAfterAnError) {
+  TempDir dir;
+  auto run = flash(dir, "--all --loop --wait 3 -q --server ftp://127.0.0.1:9");
+  std::vector<std::unique_ptr<ChildProcess>> boards;
+  for (const std::string name : {"A", "B"}) {
+    boards.push_back(plugBoard(dir / "hid", words("--name " + name)));
+    const std::string said = name + ": trident-flash: Failed to connect to 127.0.0.1 port 9";
+    EXPECT_TRUE(run->waitForOutput(
+        [&](const std::string& out) { return out.find(said) != std::string::npos; }, within(30s)))
+        << run->output();
+  }
+  EXPECT_EQ(run->wait(30s), 2);
+  EXPECT_NE(run->output().find("\nB                 server or file error "), std::string::npos)
+      << run->output();
+  for (auto& board : boards) {
+    board->signal(SIGTERM);
+    board->wait(10s);
+  }
 }
 
 // On a terminal, --all keeps one row per board, redrawn in place, and an error once above them.
