@@ -243,7 +243,8 @@ TEST(FwInfo, DecodesEveryFieldTheReportHoldsWholeByItsRule) {
       {std::string("\0QK\0x", 5), "QKx", "LdRomStr = QKx, qkStr = QK"},
       {std::string("QK\0\0\0\0\0\0", 8), "Unknown!!", ""},
       {"\xE9\xE9x", "Unknown!", "LdRomStr = \xC3\xA9\xC3\xA9x, qkStr = \xC3\x89\xC3\x89"},
-      {"\xFE\xF7x", "Unknown!", "LdRomStr = \xC3\xBE\xC3\xB7x, qkStr = \xC3\x9E\xC3\xB7"},
+      {"\xFEzx", "Unknown!", "LdRomStr = \xC3\xBEzx, qkStr = \xC3\x9EZ"},
+      {"q\xF7x", "Unknown!", "LdRomStr = q\xC3\xB7x, qkStr = Q\xC3\xB7"},
       {"Q", "Unknown!", ""}};
   for (const auto& [bytes, name, log] : roms) {
     diagnostics.log.clear();
