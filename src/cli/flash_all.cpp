@@ -199,7 +199,6 @@ FlashAll::FlashAll(const FlashOptions& options, EventLoop& loop, Diagnostics& lo
                    const std::filesystem::path& workDir)
     : options_(options),
       loop_(loop),
-      log_(log),
       rows_(rows),
       hexFile_(options.hexFile ? std::filesystem::path(*options.hexFile) : workDir / "tmp.hex"),
       client_({*this, noWindow_, loop, log},

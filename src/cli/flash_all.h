@@ -115,7 +115,6 @@ class FlashAll final : public BoardSink, public ServerAnswerPort {
 
   const FlashOptions& options_;
   EventLoop& loop_;
-  Diagnostics& log_;
   BoardRows& rows_;
   std::filesystem::path hexFile_;
   NullWindowPort noWindow_;

@@ -47,8 +47,13 @@ void StreamOutput::progress(double share, const std::string& figures) {
 std::string progressBar(double share, const std::string& figures) {
   constexpr int kWidth = 30;
   const int filled = std::clamp(static_cast<int>(share * kWidth), 0, kWidth);
-  return "[" + std::string(static_cast<size_t>(filled), '#') +
-         std::string(static_cast<size_t>(kWidth - filled), '.') + "] " + figures;
+  // Appended in place: GCC 12 at -O3 warns wrongly of overlap in chains of temporary strings.
+  std::string bar = "[";
+  bar.append(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kWidth - filled), '.');
+  bar += "] ";
+  bar += figures;
+  return bar;
 }
 
 void ConsoleWindow::showFetching() {

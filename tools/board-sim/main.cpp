@@ -220,9 +220,13 @@ std::vector<Board> boards(const Options& o) {
     const bool faulty = o.faultBoards.empty() || std::ranges::count(o.faultBoards, k) > 0;
     Board b{o.name, "", faulty ? o.faults : BoardFaults{}, o.saveImage};
     if (count > 1) {
-      b.name += "-" + std::to_string(k);
-      b.label = b.name + ": ";
-      if (b.saveImage) *b.saveImage += "-" + std::to_string(k);
+      // Appended in place: GCC 12 at -O3 warns wrongly of overlap in chains of temporaries.
+      std::string suffix = "-";
+      suffix += std::to_string(k);
+      b.name += suffix;
+      b.label = b.name;
+      b.label += ": ";
+      if (b.saveImage) *b.saveImage += suffix;
     }
     all.push_back(std::move(b));
   }
