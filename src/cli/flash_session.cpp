@@ -165,8 +165,9 @@ FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
     loop_.runUntil(
         [&] { return interrupted.load() || window_.outcome().has_value() || window_.ready(); },
         std::chrono::milliseconds(50));
-    if (interrupted) return FlashOutcome::Interrupted;
+    // A verdict that came just before the interruption is still the board's.
     if (window_.outcome()) return *window_.outcome();
+    if (interrupted) return FlashOutcome::Interrupted;
     if (window_.takeReady()) engine_.OnActionButtonClick();
 
     const auto now = Clock::now();
@@ -188,15 +189,17 @@ FlashOutcome FlashSession::run(const std::atomic<bool>& interrupted) {
   }
 }
 
-bool FlashSession::waitForRemoval(const std::atomic<bool>& interrupted) {
+FlashSession::Removal FlashSession::waitForRemoval(const std::atomic<bool>& interrupted) {
   bool asked = false;
+  const auto started = Clock::now();
   for (;;) {
     // Gone from the enumeration, not only disconnected: a finished board's node or socket can
     // linger a moment after its connection ends, and the next session must not take it again.
     const auto gone = [&] { return !link_.deviceAttached() || link_.boardDeparted(); };
     loop_.runUntil([&] { return interrupted.load() || gone(); }, std::chrono::milliseconds(200));
-    if (interrupted) return false;
-    if (gone()) return true;
+    if (interrupted) return Removal::Interrupted;
+    if (gone()) return Removal::Gone;
+    if (options_.wait && Clock::now() - started > *options_.wait) return Removal::TimedOut;
     if (!asked) window_.say("Unplug the board to go on with the next one.");
     asked = true;
   }

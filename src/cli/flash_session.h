@@ -109,8 +109,9 @@ class FlashSession final : public UpdateServerPort {
   // A board was taken (it may have failed since).
   bool boardTaken() const { return link_.deviceAttached(); }
   // After the outcome: waits until the board has gone, so that the next session does not take it
-  // again. False when interrupted first.
-  bool waitForRemoval(const std::atomic<bool>& interrupted);
+  // again; with --wait, no longer than that.
+  enum class Removal { Gone, Interrupted, TimedOut };
+  Removal waitForRemoval(const std::atomic<bool>& interrupted);
 
   // UpdateServerPort, in front of the client: the chosen variant, or the local file.
   void fetchVariant(int64_t selectedIndex) override;

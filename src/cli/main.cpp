@@ -136,6 +136,16 @@ int main(int argc, char** argv) {
                          window.version().empty() ? "no release" : window.version().c_str(),
                          seconds, static_cast<int>(outcome)));
     if (outcome != FlashOutcome::Updated) worst = static_cast<int>(outcome);
-    if (!session.waitForRemoval(interrupted)) return 130;
+    switch (session.waitForRemoval(interrupted)) {
+      case FlashSession::Removal::Gone:
+        break;
+      case FlashSession::Removal::Interrupted:
+        window.say("trident-flash: interrupted");
+        return 130;
+      case FlashSession::Removal::TimedOut:
+        // A board left plugged in (one that stopped answering) ends a run bounded by --wait.
+        window.say("trident-flash: the board was not unplugged in time");
+        return worst;
+    }
   }
 }
