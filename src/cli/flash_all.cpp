@@ -220,16 +220,17 @@ void FlashAll::boardTaken(const HidDeviceRef& device) {
   b.engine.SyncOnTake();
 }
 
+UpdateEngine* FlashAll::engineOf(uint64_t handle) {
+  const auto it = boards_.find(handle);
+  return it == boards_.end() ? nullptr : &it->second->engine;
+}
+
 void FlashAll::boardReport(uint64_t handle, const uint8_t* report, size_t length) {
-  if (auto it = boards_.find(handle); it != boards_.end()) {
-    it->second->engine.InputReportCallback(report, length);
-  }
+  if (UpdateEngine* engine = engineOf(handle)) engine->InputReportCallback(report, length);
 }
 
 void FlashAll::boardRemoved(uint64_t handle) {
-  if (auto it = boards_.find(handle); it != boards_.end()) {
-    it->second->engine.RemovalRule(BOOTLOADER_VID, BOOTLOADER_PID);
-  }
+  if (UpdateEngine* engine = engineOf(handle)) engine->RemovalRule(BOOTLOADER_VID, BOOTLOADER_PID);
 }
 
 void FlashAll::boardDeparted(uint64_t handle) {
@@ -250,46 +251,47 @@ void FlashAll::forget(std::map<uint64_t, std::unique_ptr<Board>>::iterator board
 // ---- the server, once for all
 // ---------------------------------------------------------------------
 
-void FlashAll::fetchFor(uint64_t handle) {
-  if (version_) {
-    loop_.post([this, handle, version = *version_] {
-      if (auto it = boards_.find(handle); it != boards_.end())
-        it->second->engine.releaseAccepted(version);
+void FlashAll::share(uint64_t handle, bool answered, std::vector<uint64_t>& waiting, bool& asking,
+                     const std::function<void(UpdateEngine&)>& toEngine,
+                     const std::function<void()>& ask) {
+  if (answered) {
+    // Posted, as the server's own answer would be: the engine is in the middle of asking.
+    loop_.post([this, handle, toEngine] {
+      if (UpdateEngine* engine = engineOf(handle)) toEngine(*engine);
     });
     return;
   }
-  waitingForRelease_.push_back(handle);
-  if (std::exchange(fetching_, true)) return;
-  if (options_.hexFile) {
-    // A local file stands in for the release: its name is the version shown.
-    loop_.post(
-        [this] { releaseAccepted(std::filesystem::path(*options_.hexFile).filename().string()); });
-    return;
-  }
-  client_.fetchVariant(options_.variant);
+  waiting.push_back(handle);
+  if (!std::exchange(asking, true)) ask();
+}
+
+void FlashAll::fetchFor(uint64_t handle) {
+  share(
+      handle, version_.has_value(), waitingForRelease_, fetching_,
+      [version = version_.value_or("")](UpdateEngine& engine) { engine.releaseAccepted(version); },
+      [this] {
+        if (!options_.hexFile) return client_.fetchVariant(options_.variant);
+        // A local file stands in for the release: its name is the version shown.
+        loop_.post([this] {
+          releaseAccepted(std::filesystem::path(*options_.hexFile).filename().string());
+        });
+      });
 }
 
 void FlashAll::downloadFor(uint64_t handle) {
-  if (checksum_) {
-    loop_.post([this, handle, checksum = *checksum_] {
-      if (auto it = boards_.find(handle); it != boards_.end())
-        it->second->engine.firmwareStored(checksum);
-    });
-    return;
-  }
-  waitingForFirmware_.push_back(handle);
-  if (std::exchange(downloading_, true)) return;
-  if (options_.hexFile) {
-    loop_.post([this] { firmwareStored(ftpChecksumInteger(*options_.checksum)); });
-    return;
-  }
-  client_.downloadNewVerHexFile();
+  share(
+      handle, checksum_.has_value(), waitingForFirmware_, downloading_,
+      [checksum = checksum_.value_or(0)](UpdateEngine& engine) { engine.firmwareStored(checksum); },
+      [this] {
+        if (!options_.hexFile) return client_.downloadNewVerHexFile();
+        loop_.post([this] { firmwareStored(ftpChecksumInteger(*options_.checksum)); });
+      });
 }
 
 void FlashAll::answer(std::vector<uint64_t>& waiting,
                       const std::function<void(UpdateEngine&)>& toEach) {
   for (const uint64_t handle : std::exchange(waiting, {})) {
-    if (auto it = boards_.find(handle); it != boards_.end()) toEach(it->second->engine);
+    if (UpdateEngine* engine = engineOf(handle)) toEach(*engine);
   }
 }
 

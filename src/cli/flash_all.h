@@ -105,6 +105,11 @@ class FlashAll final : public BoardSink, public ServerAnswerPort {
     uint32_t sent = 0;
     uint32_t total = 0;
   };
+  UpdateEngine* engineOf(uint64_t handle);  // null once the board is forgotten
+  // Hands a board the server's answer: at once when it is known, else once `ask` (started by the
+  // first board that waits) has brought it.
+  void share(uint64_t handle, bool answered, std::vector<uint64_t>& waiting, bool& asking,
+             const std::function<void(UpdateEngine&)>& toEngine, const std::function<void()>& ask);
   void fetchFor(uint64_t handle);
   void downloadFor(uint64_t handle);
   void answer(std::vector<uint64_t>& waiting, const std::function<void(UpdateEngine&)>& toEach);
