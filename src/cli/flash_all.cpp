@@ -200,12 +200,10 @@ FlashAll::FlashAll(const FlashOptions& options, EventLoop& loop, Diagnostics& lo
     : options_(options),
       loop_(loop),
       rows_(rows),
-      hexFile_(options.hexFile ? std::filesystem::path(*options.hexFile) : workDir / "tmp.hex"),
+      hexFile_(firmwarePathFor(options, workDir)),
       client_({*this, noWindow_, loop, log},
               options.dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL)),
-      link_(options.dev.virtualHidDir ? makeVirtualBackend(*options.dev.virtualHidDir)
-                                      : makeHidapiBackend(),
-            loop.whileIdle(), log) {}
+      link_(hidBackendFor(options), loop.whileIdle(), log) {}
 
 FlashAll::~FlashAll() = default;
 
@@ -272,9 +270,7 @@ void FlashAll::fetchFor(uint64_t handle) {
       [this] {
         if (!options_.hexFile) return client_.fetchVariant(options_.variant);
         // A local file stands in for the release: its name is the version shown.
-        loop_.post([this] {
-          releaseAccepted(std::filesystem::path(*options_.hexFile).filename().string());
-        });
+        loop_.post([this] { releaseAccepted(localFileVersion(options_)); });
       });
 }
 

@@ -13,6 +13,20 @@ using Clock = std::chrono::steady_clock;
 
 }  // namespace
 
+std::unique_ptr<HidBackend> hidBackendFor(const FlashOptions& options) {
+  return options.dev.virtualHidDir ? makeVirtualBackend(*options.dev.virtualHidDir)
+                                   : makeHidapiBackend();
+}
+
+std::filesystem::path firmwarePathFor(const FlashOptions& options,
+                                      const std::filesystem::path& workDir) {
+  return options.hexFile ? std::filesystem::path(*options.hexFile) : workDir / "tmp.hex";
+}
+
+std::string localFileVersion(const FlashOptions& options) {
+  return std::filesystem::path(options.hexFile.value_or("")).filename().string();
+}
+
 std::string clockText(double seconds) {
   const auto s = static_cast<long>(std::max(seconds, 0.0) + 0.5);
   return strprintf("%ld:%02ld", s / 60, s % 60);
@@ -123,13 +137,10 @@ FlashSession::FlashSession(const FlashOptions& options, EventLoop& loop, Diagnos
     : options_(options),
       loop_(loop),
       window_(window),
-      link_(options.dev.virtualHidDir ? makeVirtualBackend(*options.dev.virtualHidDir)
-                                      : makeHidapiBackend(),
-            loop.whileIdle(), diag),
+      link_(hidBackendFor(options), loop.whileIdle(), diag),
       client_({engine_, window_, loop, diag},
               options.dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL)),
-      engine_({link_, window_, *this, diag},
-              options.hexFile ? std::filesystem::path(*options.hexFile) : workDir / "tmp.hex") {
+      engine_({link_, window_, *this, diag}, firmwarePathFor(options, workDir)) {
   window_.watch(engine_);
 }
 
@@ -139,9 +150,7 @@ void FlashSession::fetchVariant(int64_t) {
     return;
   }
   // A local file stands in for the release: its name is the version shown.
-  loop_.post([this] {
-    engine_.releaseAccepted(std::filesystem::path(*options_.hexFile).filename().string());
-  });
+  loop_.post([this] { engine_.releaseAccepted(localFileVersion(options_)); });
 }
 
 void FlashSession::downloadNewVerHexFile() {

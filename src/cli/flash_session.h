@@ -26,6 +26,13 @@ enum class FlashOutcome : int {
   Interrupted = 130,
 };
 
+// What a run takes from its options, one board or several: the HID layer, where the firmware file
+// is, and the version a local file is shown under (its name).
+std::unique_ptr<HidBackend> hidBackendFor(const FlashOptions& options);
+std::filesystem::path firmwarePathFor(const FlashOptions& options,
+                                      const std::filesystem::path& workDir);
+std::string localFileVersion(const FlashOptions& options);
+
 // "m:ss", for times left and taken.
 std::string clockText(double seconds);
 // A bar of `share`, followed by its figures.

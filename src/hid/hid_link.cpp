@@ -417,22 +417,21 @@ HidLink::HidLink(std::unique_ptr<HidBackend> backend, Executor& mainThread, Diag
 
 void HidLink::RegisterHID(UpdateEngine& engine) {
   engine_ = &engine;
-  if (!startError_.empty()) {
-    diag_.systemLog("HID: cannot start the HID library: " + startError_);
-    return;
-  }
-  io_.start();
-  diag_.systemLog("IOHIDManager打开成功");
+  startDiscovery();
 }
 
 void HidLink::RegisterEveryBoard(BoardSink& sink, bool laterToo) {
   every_ = &sink;
   laterToo_ = laterToo;
+  startDiscovery();
+}
+
+void HidLink::startDiscovery() {
   if (!startError_.empty()) {
     diag_.systemLog("HID: cannot start the HID library: " + startError_);
     return;
   }
-  io_.start(true);
+  io_.start(every_ != nullptr);
   diag_.systemLog("IOHIDManager打开成功");
 }
 

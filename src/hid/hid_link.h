@@ -123,6 +123,7 @@ class HidLink final : public ReportPort {
   }
 
  private:
+  void startDiscovery();
   void deviceOpened(const HidDeviceRef& device);
   void openFailed(const HidDeviceRef& device, const std::string& error);
   void deviceDeparted(const HidDeviceRef& device);
