@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     return 64;
   }
 
-  PlatformLibraries libraries(!dev.virtualHidDir);
+  PlatformLibraries libraries;
   ConsoleDiagnostics diag("trident-updater");
   UpdaterApp::Config config;
   config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();

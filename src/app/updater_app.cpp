@@ -43,14 +43,15 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
       window_(hexFile_),
       hidEvents_(executor_, [this] { return window_.alertOpen(); }),
       link_(std::move(config.hid), hidEvents_, diag),
+      board_(link_, engine_),
       client_({engine_, window_, executor_, diag}, config.serverUrl, config.timeouts),
-      engine_({link_, window_, client_, diag}, hexFile_),
+      engine_({board_, window_, client_, diag}, hexFile_),
       replyWatch_(config.replyTimeout) {
   if (runFolder_ && !runFolder_->isValid()) {
     diag.systemLog("Cannot make a folder for the firmware file: " +
                    runFolder_->errorString().toStdString());
   }
-  window_.setHooks({[this] { link_.RegisterHID(engine_); },
+  window_.setHooks({[this] { link_.RegisterHID(board_); },
                     [this] { engine_.OnActionButtonClick(); },
                     [this](int64_t index) { client_.popUpBtnValueChanged(index); },
                     [this] { hidEvents_.release(); }});

@@ -10,6 +10,7 @@
 
 #include "common/diagnostics.h"
 #include "common/executor.h"
+#include "engine/one_board_sink.h"
 #include "engine/reply_watch.h"
 #include "engine/update_engine.h"
 #include "hid/hid_link.h"
@@ -37,7 +38,7 @@ class UpdaterApp {
   ViewController& window() { return window_; }
   UpdateEngine& engine() { return engine_; }
   UpdateServerClient& client() { return client_; }
-  HidLink& link() { return link_; }
+  const OneBoardSink& board() const { return board_; }
   // The board's events that wait for an alert to be dismissed.
   size_t heldHidEvents() const { return hidEvents_.waiting(); }
 
@@ -55,6 +56,7 @@ class UpdaterApp {
   // alert explains stays on screen behind it.
   HoldingExecutor hidEvents_;
   HidLink link_;
+  OneBoardSink board_;
   // The client and the engine call each other; the client only uses the engine once called.
   UpdateServerClient client_;
   UpdateEngine engine_;

@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/flash_all.h"
 #include "cli/flash_options.h"
-#include "cli/flash_session.h"
+#include "cli/flash_runner.h"
+#include "cli/rows_view.h"
+#include "cli/single_view.h"
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
 #include "common/platform_libraries.h"
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
 
-  PlatformLibraries libraries(!options.dev.virtualHidDir);
+  PlatformLibraries libraries;
   std::unique_ptr<Diagnostics> diag;
   if (options.quiet) {
     diag = std::make_unique<NullDiagnostics>();
@@ -101,51 +102,13 @@ int main(int argc, char** argv) {
     return static_cast<int>(FlashOutcome::FileError);
   }
   EventLoop loop;
+  const bool terminal = isTerminal(stderr);
+  std::unique_ptr<RunView> view;
   if (options.all) {
-    BoardRows rows(stderr, ::isatty(2) == 1);
-    RowsLog rowsLog(rows);
-    NullDiagnostics quiet;
-    FlashAll all(options, loop, options.quiet ? static_cast<Diagnostics&>(quiet) : rowsLog, rows,
-                 work.path());
-    return all.run(interrupted);
+    view = std::make_unique<RowsView>(stderr, terminal, options.quiet);
+  } else {
+    view = std::make_unique<SingleView>(stderr, terminal, options.loop, *diag);
   }
-
-  int worst = 0;
-  for (int board = 1;; ++board) {
-    StreamOutput out(stderr, ::isatty(2) == 1);
-    ConsoleWindow window(out);
-    FlashSession session(options, loop, *diag, work.path(), window);
-    const auto started = std::chrono::steady_clock::now();
-    const FlashOutcome outcome = session.run(interrupted);
-    if (outcome == FlashOutcome::Interrupted) {
-      window.say("trident-flash: interrupted");
-      return 130;
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (!options.loop) {
-      window.say(window.verdict());
-      return static_cast<int>(outcome);
-    }
-    if (outcome == FlashOutcome::TimedOut && !session.boardTaken() && options.wait) {
-      // No further board came within --wait; none at all is a time-out, as without --loop.
-      return board == 1 ? static_cast<int>(outcome) : worst;
-    }
-    window.say(strprintf("board %d: %s (%s, %.1f s, exit status %d)", board,
-                         window.verdict().c_str(),
-                         window.version().empty() ? "no release" : window.version().c_str(),
-                         seconds, static_cast<int>(outcome)));
-    if (outcome != FlashOutcome::Updated) worst = static_cast<int>(outcome);
-    switch (session.waitForRemoval(interrupted)) {
-      case FlashSession::Removal::Gone:
-        break;
-      case FlashSession::Removal::Interrupted:
-        window.say("trident-flash: interrupted");
-        return 130;
-      case FlashSession::Removal::TimedOut:
-        // A board left plugged in (one that stopped answering) ends a run bounded by --wait.
-        window.say("trident-flash: the board was not unplugged in time");
-        return worst;
-    }
-  }
+  FlashRunner runner(options, loop, *view, work.path());
+  return runner.run(interrupted);
 }

@@ -2,18 +2,14 @@
 
 namespace trident {
 
-// The process-wide set-up of libcurl that a program does once in main(), and the end of libcurl and
-// hidapi when it goes out of scope (hidapi's backend starts it). hidapi is left alone when only
-// virtual boards are used.
+// The process-wide set-up of libcurl that a program does once in main(), ended when it goes out of
+// scope. (The HID library is started and ended by its backend, which the HID thread owns.)
 class PlatformLibraries {
  public:
-  explicit PlatformLibraries(bool useHidapi);
+  PlatformLibraries();
   ~PlatformLibraries();
   PlatformLibraries(const PlatformLibraries&) = delete;
   PlatformLibraries& operator=(const PlatformLibraries&) = delete;
-
- private:
-  bool hidapi_;
 };
 
 }  // namespace trident

@@ -43,6 +43,16 @@ class SCOPED_CAPABILITY MutexLock {
   MutexLock(const MutexLock&) = delete;
   MutexLock& operator=(const MutexLock&) = delete;
 
+  // Waits once on `cv` until notified or `deadline`, with the lock held on either side; the
+  // caller checks its guarded condition again, where the analysis sees the lock held.
+  template <typename Clock, typename Duration>
+  std::cv_status waitOnce(std::condition_variable& cv,
+                          std::chrono::time_point<Clock, Duration> deadline) {
+    std::unique_lock lock(m_.native(), std::adopt_lock);
+    const std::cv_status status = cv.wait_until(lock, deadline);
+    lock.release();
+    return status;
+  }
   // Waits on `cv` with the lock held on either side, as std::condition_variable does.
   template <typename Predicate>
   void wait(std::condition_variable& cv, Predicate ready) {

@@ -36,8 +36,9 @@ class WindowPort {
   virtual void showDownloading() = 0;
   // Programming: progress picture "0", "DO NOT Remove the Controller".
   virtual void setUpUpdateHexUI() = 0;
-  // Shows the device picture view with progress picture `index` (0 to 20).
-  virtual void showProgressPicture(int index) = 0;
+  // Shows the device picture view with progress picture `index` (0 to 20), after `sent` of the
+  // image's `total` bytes have gone to the board: front ends show progress from this alone.
+  virtual void showProgressPicture(int index, uint32_t sent, uint32_t total) = 0;
   // Updated ("complete") or Update failed ("failed") after the board's checksum reply.
   virtual void showUpdateResult(bool success) = 0;
   // Device removed: the board went away before the update completed.
@@ -89,7 +90,7 @@ class NullWindowPort : public WindowPort {
   void showReady(std::string_view) override {}
   void showDownloading() override {}
   void setUpUpdateHexUI() override {}
-  void showProgressPicture(int) override {}
+  void showProgressPicture(int, uint32_t, uint32_t) override {}
   void showUpdateResult(bool) override {}
   void showDeviceRemoved() override {}
   void showServerError() override {}

@@ -274,7 +274,7 @@ void UpdateEngine::DoUpdate() {
   diag.standardOutput(strprintf("(pbar,%02d)", shown));
   const auto picture = static_cast<int>(
       std::clamp(st_.progressPercent / 5.0, 0.0, static_cast<double>(kLastProgressPicture)));
-  ports_.window.showProgressPicture(picture);
+  ports_.window.showProgressPicture(picture, st_.acodeTotal - st_.acodeLength, st_.acodeTotal);
 
   writeFrame(frame);
 }

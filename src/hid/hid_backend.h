@@ -7,20 +7,9 @@
 #include <string>
 #include <vector>
 
-namespace trident {
+#include "engine/board_sink.h"
 
-// One HID device as enumeration reports it. The IDs are absent when the platform gives none.
-struct HidDeviceInfo {
-  std::string path;
-  std::optional<int32_t> vendorId;
-  std::optional<int32_t> productId;
-  // What a person tells boards apart by: the virtual board's name, or the node and the serial
-  // number. Device text: shown only through terminalSafe().
-  std::string name;
-  // Tells a device plugged in again at the same path from the one before it (its node's inode);
-  // 0 where the path names no file.
-  uint64_t instance = 0;
-};
+namespace trident {
 
 // How a write ended. A device that does not take a report in time is not gone: the update's own
 // reply time-out decides what that means.
@@ -51,8 +40,9 @@ class HidBackend {
   virtual std::unique_ptr<HidConnection> open(const std::string& path, std::string& error) = 0;
 };
 
-// hidapi's hidraw backend. It starts hidapi (hid_init) on the calling thread; make it on the main
-// thread before any other HID call, and end hidapi (hid_exit) once in main().
+// hidapi's hidraw backend. It starts hidapi (hid_init) on the calling thread, so make it on the
+// main thread before any other HID call; hidapi ends (hid_exit) when it goes, which is after the
+// last call of the I/O thread that owns it.
 std::unique_ptr<HidBackend> makeHidapiBackend();
 
 // Virtual devices: SOCK_SEQPACKET sockets named VVVV-PPPP-NAME.sock in `directory`.

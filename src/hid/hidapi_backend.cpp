@@ -69,6 +69,11 @@ class HidapiBackend final : public HidBackend {
   HidapiBackend() {
     if (hid_init() != 0) startError_ = narrow(hid_error(nullptr));
   }
+  ~HidapiBackend() override {
+    if (startError_.empty()) hid_exit();
+  }
+  HidapiBackend(const HidapiBackend&) = delete;
+  HidapiBackend& operator=(const HidapiBackend&) = delete;
   std::string startError() const override { return startError_; }
 
   std::vector<HidDeviceInfo> enumerate() override {

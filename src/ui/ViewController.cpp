@@ -250,7 +250,7 @@ void ViewController::setUpUpdateHexUI() {
   programming_ = true;
 }
 
-void ViewController::showProgressPicture(int index) {
+void ViewController::showProgressPicture(int index, uint32_t, uint32_t) {
   const auto last = static_cast<int>(progressImageNames.size()) - 1;
   ui_->Device_1_Image->show();
   setImage(ui_->Device_1_Image, fromUtf8(progressImageNames[std::clamp(index, 0, last)]));

@@ -101,7 +101,7 @@ class ViewController final : public QWidget, public WindowPort {
   void showReady(std::string_view versionStr) override;
   void showDownloading() override;
   void setUpUpdateHexUI() override;
-  void showProgressPicture(int index) override;
+  void showProgressPicture(int index, uint32_t sent, uint32_t total) override;
   void showUpdateResult(bool success) override;
   void showDeviceRemoved() override;
   void showServerError() override;

@@ -25,7 +25,17 @@ const std::string kTournament = kBoardDir + "TE/TRIDENT_TE_V2.1.0.hex";
 const std::string kStandard = kBoardDir + "TRIDENT_V2.1.0.hex";
 const std::string kGood = "Firmware successfully updated.";
 const std::string kRestart = "The Setup didn't finish and will restart.";
-const std::string kSilent = "trident-flash: the board stopped answering (no reply to frame ";
+const std::string kSilent =
+    "trident-flash: Error: The board stopped answering. Unplug it, hold its button and plug it in "
+    "again.";
+const std::string kSilentLog = "The board stopped answering (no reply to frame ";
+
+long count(const std::string& text, const std::string& part) {
+  long n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
+}
 
 std::vector<std::string> words(const std::string& text) {
   std::istringstream in(text);
@@ -91,6 +101,7 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
   for (const auto& text : r.says)
     EXPECT_NE(out.find(text), std::string::npos) << text << " not in:\n" << out;
   EXPECT_TRUE(status == 0 || out.find(kGood) == std::string::npos) << out;
+  EXPECT_LE(count(out, "The board stopped answering"), 2) << out;  // the log's line, the alert
   EXPECT_EQ(out.find("\nsend to hidc:\n") != std::string::npos,
             r.args.find("-q") == std::string::npos && status < 64);
   EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));  // its working folder is gone
@@ -163,12 +174,12 @@ std::vector<FlashCase> runs() {
     runs.push_back({"removedAfterFrame" + std::to_string(n), "--unplug-after " + std::to_string(n),
         "-q", "", n < 114 ? 3 : 0, {n < 114 ? kRestart : kGood},
         n < 7 || n == 114 ? "" : n < 114 ? nullptr : tournament});
-  // Silent after answering frame n; the board stays plugged in. The frame named is the packet
-  // number of the frame left unanswered.
+  // Silent after answering frame n; the board stays plugged in. The alert says so once, in the
+  // window's words; the log names the packet number of the frame left unanswered.
   for (const auto& [n, packet] : std::vector<std::pair<int, std::string>>{
            {0, ""}, {1, "1)"}, {3, "5)"}, {7, "5)"}, {50, "91)"}, {113, "217)"}})
     runs.push_back({"silentAfterFrame" + std::to_string(n), "--silent-after " + std::to_string(n),
-        "-q", "", 4, {kSilent + packet}, n < 7 ? "" : nullptr});
+        "", "", 4, {kSilent, kSilentLog + packet}, n < 7 ? "" : nullptr});
   // clang-format on
   return runs;
 }
@@ -177,8 +188,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, FlashRun, ::testing::ValuesIn(runs()),
                          [](const auto& info) { return info.param.name; });
 
 // With --loop, one board after another, each with its own verdict line; with --wait the run ends
-// with the worst status, a board that never answered included, once no board came, or the last
-// was not unplugged, for that long.
+// with the highest status, a board that never answered included, once no board has come or been
+// busy for that long, even with the last one left plugged in.
 // Each board comes once the tool says it waits for one.
 TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
   TempDir dir;
@@ -207,8 +218,50 @@ TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
   EXPECT_EQ(out.find("board 1" + verdict), out.find("board ")) << out;
   EXPECT_NE(out.find(verdict, out.find("board 2: ")), std::string::npos) << out;
   EXPECT_NE(out.find("board 3: " + kRestart + " (no release, "), std::string::npos) << out;
-  EXPECT_TRUE(out.ends_with("trident-flash: the board was not unplugged in time\n")) << out;
+  EXPECT_TRUE(out.ends_with("trident-flash: no further board appeared in time\n")) << out;
 }
+
+struct LoopCase {
+  std::string name;
+  std::vector<std::string> boards;  // each board's program options, in the order they come
+  int status;
+};
+
+void PrintTo(const LoopCase& run, std::ostream* os) {
+  *os << run.name;
+}
+
+class FlashLoopRun : public ::testing::TestWithParam<LoopCase> {};
+
+// One board after another: the run's status is the highest among its boards, whichever came
+// last, as it is with --all.
+TEST_P(FlashLoopRun, EndsWithTheHighestStatusAmongItsBoards) {
+  TempDir dir;
+  FtpServer server(kDemo);
+  auto run = flash(dir, "--server " + server.url() + " --loop --wait 1 --reply-timeout 0.5 -q");
+  std::vector<std::unique_ptr<ChildProcess>> boards;
+  for (size_t i = 0; i < GetParam().boards.size(); ++i) {
+    ASSERT_TRUE(run->waitForOutput(
+        [&](const std::string& out) { return count(out, "Waiting for the board") == long(i) + 1; },
+        within(30s)))
+        << run->output();
+    boards.push_back(
+        plugBoard(dir / "hid", words("--name b" + std::to_string(i) + " " + GetParam().boards[i])));
+  }
+  EXPECT_EQ(run->wait(30s), GetParam().status) << run->output();
+  EXPECT_EQ(count(run->output(), "\nboard "), long(GetParam().boards.size())) << run->output();
+  for (auto& board : boards)
+    board->signal(SIGTERM);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, FlashLoopRun,
+    ::testing::Values(
+        LoopCase{"silentThenWrongChecksum", {"--silent-after 3", "--wrong-checksum"}, 4},
+        LoopCase{"wrongChecksumThenUpdated", {"--wrong-checksum", ""}, 1},
+        LoopCase{"removedThenSilentThenUpdated", {"--unplug-after 50", "--silent-after 20", ""}, 4},
+        LoopCase{"everyOneUpdated", {"", ""}, 0}),
+    [](const auto& info) { return info.param.name; });
 
 struct AllCase {
   std::string name;

@@ -18,7 +18,7 @@ class WindowRecorder final : public WindowPort {
   void showReady(std::string_view versionStr) override { add("showReady", versionStr); }
   void showDownloading() override { add("showDownloading"); }
   void setUpUpdateHexUI() override { add("setUpUpdateHexUI"); }
-  void showProgressPicture(int index) override { pictures.push_back(index); }
+  void showProgressPicture(int index, uint32_t, uint32_t) override { pictures.push_back(index); }
   void showUpdateResult(bool ok) override { add("showUpdateResult", ok ? "complete" : "failed"); }
   void showDeviceRemoved() override { add("showDeviceRemoved"); }
   void showServerError() override { add("showServerError"); }

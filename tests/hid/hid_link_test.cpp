@@ -9,6 +9,7 @@
 
 #include "common/event_loop.h"
 #include "engine/engine_rig.h"
+#include "engine/one_board_sink.h"
 #include "hid/hid_link.h"
 #include "hid/virtual_device.h"
 #include "support/process.h"
@@ -20,7 +21,7 @@ using namespace std::chrono_literals;
 
 // The engine and the link on the virtual transport, started; boards are separate processes.
 struct VirtualRig {
-  VirtualRig() { link.RegisterHID(engine); }
+  VirtualRig() { link.RegisterHID(board); }
   bool run(const std::function<bool()>& done) { return executor.runUntil(done, 20s); }
   uint32_t status() const { return engine.state().iStatus; }
   long lines(std::string_view start) const {
@@ -34,7 +35,8 @@ struct VirtualRig {
   ServerRecorder server;
   EventLoop executor;
   HidLink link{makeVirtualBackend(dir.path().string()), executor, diag, 20ms};
-  UpdateEngine engine{{link, window, server, diag}, dir / "tmp.hex"};
+  OneBoardSink board{link, engine};
+  UpdateEngine engine{{board, window, server, diag}, dir / "tmp.hex"};
 };
 
 // Another device is logged and not taken, and so is a bootloader that cannot be opened (a socket
@@ -79,7 +81,7 @@ TEST(HidLink, UnpluggingTheTakenBoardShowsDeviceRemovedOnce) {
   ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_DEVICE_REMOVED; }));
   auto again = plugBoard(rig.dir.path(), {"--name", "again"});
   rig.executor.runUntil([] { return false; }, 300ms);
-  EXPECT_FALSE(rig.link.hidDevice());
+  EXPECT_FALSE(rig.board.hidDevice());
   EXPECT_EQ(rig.status(), STATUS_DEVICE_REMOVED);
   EXPECT_EQ(std::count(rig.window.events.begin(), rig.window.events.end(), "showDeviceRemoved"), 1);
 }

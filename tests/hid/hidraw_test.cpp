@@ -10,6 +10,7 @@
 
 #include "common/event_loop.h"
 #include "engine/engine_rig.h"
+#include "engine/one_board_sink.h"
 #include "hid/hid_link.h"
 #include "hidraw_board.h"
 #include "support/process.h"
@@ -43,7 +44,7 @@ struct HidrawRig {
       EXPECT_TRUE(dropFileAccessOverride());
     }
     EXPECT_EQ(hid_init(), 0);
-    link.RegisterHID(engine);
+    link.RegisterHID(board);
   }
   bool run(const std::function<bool()>& done) { return executor.runUntil(done, 20s); }
   uint32_t status() const { return engine.state().iStatus; }
@@ -62,7 +63,7 @@ struct HidrawRig {
   void update(const std::vector<uint8_t>& image) {
     start(image);
     if (::testing::Test::HasFatalFailure()) return;
-    ASSERT_TRUE(run([&] { return status() == STATUS_DONE && !link.hidDevice(); }));
+    ASSERT_TRUE(run([&] { return status() == STATUS_DONE && !board.hidDevice(); }));
     EXPECT_EQ(window.events.back(), "showUpdateResult(complete)");
   }
 
@@ -74,7 +75,8 @@ struct HidrawRig {
   testing::ServerRecorder server;
   EventLoop executor;
   HidLink link{makeHidapiBackend(), executor, diag, 20ms};
-  UpdateEngine engine{{link, window, server, diag}, dir / "tmp.hex"};
+  OneBoardSink board{link, engine};
+  UpdateEngine engine{{board, window, server, diag}, dir / "tmp.hex"};
 };
 
 TEST(Hidraw, UpdatesTheBoardBesideAnotherDeviceAndLeavesItAlonePluggedInAgain) {
@@ -160,6 +162,13 @@ TEST(Hidraw, EveryBoardTakenAtOnceGetsItsOwnImage) {
     UpdateEngine engine;
   };
   struct Boards final : BoardSink {
+    size_t boardLimit() const override { return 8; }
+    bool watchingAttachments() const override { return true; }
+    void deviceAttached(const HidDeviceRef& d) override {
+      if (isBootloader(d.info)) link->take(d.handle);
+    }
+    void deviceRemoved(const HidDeviceRef&, bool) override {}
+    void deviceDeparted(uint64_t) override {}
     void boardTaken(const HidDeviceRef& d) override {
       auto& b = taken[d.info.path];
       b = std::make_unique<Board>(*link, d.handle, *dir / (std::to_string(d.handle) + ".hex"));
@@ -169,8 +178,6 @@ TEST(Hidraw, EveryBoardTakenAtOnceGetsItsOwnImage) {
       for (auto& [path, b] : taken)
         if (b->handle == handle) b->engine.InputReportCallback(report, length);
     }
-    void boardRemoved(uint64_t) override {}
-    void boardDeparted(uint64_t) override {}
     HidLink* link = nullptr;
     const testing::TempDir* dir = nullptr;
     std::map<std::string, std::unique_ptr<Board>> taken;
@@ -187,7 +194,7 @@ TEST(Hidraw, EveryBoardTakenAtOnceGetsItsOwnImage) {
   HidLink link{makeHidapiBackend(), executor, diag, 20ms};
   boards.link = &link;
   boards.dir = &dir;
-  link.RegisterEveryBoard(boards, false);
+  link.RegisterHID(boards);
   auto all = [&](uint32_t status) {
     return boards.taken.size() == 3 &&
            std::all_of(boards.taken.begin(), boards.taken.end(),

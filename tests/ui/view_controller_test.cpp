@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
       for (const auto& [index, picture] : std::vector<std::pair<int, std::string>>{
                {7, "7"}, {20, "20"}, {21, "20"}, {-1, "0"}, {INT_MAX, "20"}, {INT_MIN, "0"}}) {
         rig.window.Device_1_Image()->hide();
-        rig.window.showProgressPicture(index);
+        rig.window.showProgressPicture(index, 0, 1);
         EXPECT_EQ(describe(rig.window), "- | " + picture + kProgramming) << index;
       }
     }},
@@ -339,7 +339,7 @@ TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
   ASSERT_TRUE(waitUntil([&] { return app->engine().state().iStatus == o.status; }, 30s))
       << describe(window);
   if (o.status == STATUS_DONE) {
-    ASSERT_TRUE(waitUntil([&] { return !app->link().hidDevice(); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return !app->board().hidDevice(); }, 10s));
   }
   EXPECT_TRUE(o.view.empty() || describe(window) == o.view) << describe(window);
   EXPECT_EQ(alerts.size(), o.alert.empty() ? 0u : 1u);

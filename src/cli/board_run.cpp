@@ -1,0 +1,112 @@
+#include "cli/board_run.h"
+
+#include <algorithm>
+
+namespace trident {
+
+BoardRun::BoardRun(Context context, const HidDeviceRef& device, size_t number)
+    : context_(context),
+      handle_(device.handle),
+      number_(number),
+      engine_({*this, *this, *this, context.view.engineLog()}, context.hexFile),
+      // A script should not wait for ever on a silent board; unlike the window, the tool also
+      // gives up on a board that never answers the sync it was taken with.
+      watch_(context.replyTimeout, ReplyWatch::Owed::FromTake) {
+  record_.name = device.info.name.empty() ? device.info.path : device.info.name;
+}
+
+bool BoardRun::tick(Clock::time_point now) {
+  if (concluded_) return false;
+  if (std::exchange(ready_, false)) engine_.OnActionButtonClick();
+  if (!outcome_ && watch_.silentTooLong(engine_.state(), now)) {
+    // Said once, in the window's words: the engine's alert.
+    end(FlashOutcome::TimedOut);
+    engine_.boardStoppedAnswering();
+  }
+  if (!outcome_) return false;
+  concluded_ = true;
+  capture(now);
+  context_.view.concluded(number_, record_);
+  // Nothing more is sent to it: a failed board is left as it is, an updated one has started its
+  // firmware (its final command is already queued, and goes out first).
+  context_.link.letGo(handle_);
+  return true;
+}
+
+bool BoardRun::settle(Clock::time_point now) {
+  if (concluded_) return false;
+  if (outcome_) return tick(now);
+  capture(now);
+  return false;
+}
+
+void BoardRun::capture(Clock::time_point now) {
+  record_.outcome = outcome_;
+  record_.seconds = std::chrono::duration<double>(now - taken_).count();
+}
+
+void BoardRun::end(FlashOutcome outcome) {
+  if (!outcome_) outcome_ = outcome;
+}
+
+void BoardRun::writeReport(const Frame& frame) {
+  context_.link.writeTo(handle_, frame);
+}
+
+void BoardRun::releaseAccepted(std::string_view versionStr) {
+  engine_.releaseAccepted(versionStr);
+}
+
+void BoardRun::serverError(std::string_view message) {
+  engine_.showErrorAlertWithMessage(message);
+}
+
+void BoardRun::firmwareStored(uint64_t expectedChecksum) {
+  engine_.firmwareStored(expectedChecksum);
+}
+
+void BoardRun::showFetching() {
+  say("Asking the update server for the latest release...");
+}
+
+void BoardRun::showReady(std::string_view versionStr) {
+  record_.version = std::string(versionStr);
+  say("The lastest version: " + record_.version);
+  ready_ = true;
+}
+
+void BoardRun::showDownloading() {
+  say("Downloading the firmware...");
+}
+
+void BoardRun::setUpUpdateHexUI() {
+  say("DO NOT Remove the Controller");
+  programmingStarted_ = Clock::now();
+}
+
+void BoardRun::showProgressPicture(int, uint32_t sent, uint32_t total) {
+  record_.sent = sent;
+  record_.total = total;
+  drawProgress();
+}
+
+void BoardRun::drawProgress() {
+  const double total = std::max<uint32_t>(record_.total, 1);
+  const double share = std::clamp(record_.sent / total, 0.0, 1.0);
+  const double elapsed = std::chrono::duration<double>(Clock::now() - programmingStarted_).count();
+  const double left = share > 0 ? elapsed * (1 - share) / share : 0;
+  context_.view.progress(number_, share,
+                         strprintf("%3d%%  %u/%u bytes  %s left", static_cast<int>(share * 100),
+                                   record_.sent, record_.total, clockText(left).c_str()));
+}
+
+void BoardRun::showUpdateResult(bool success) {
+  drawProgress();
+  end(success ? FlashOutcome::Updated : FlashOutcome::ChecksumDiffers);
+}
+
+void BoardRun::alertA(std::string_view message) {
+  context_.view.alert(number_, "trident-flash: " + std::string(message));
+}
+
+}  // namespace trident

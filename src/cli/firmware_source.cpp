@@ -1,0 +1,77 @@
+#include "cli/firmware_source.h"
+
+#include <utility>
+
+namespace trident {
+
+FirmwareSource::FirmwareSource(Executor& loop, Lookup boards, std::filesystem::path hexFile,
+                               int64_t variant)
+    : loop_(loop), boards_(std::move(boards)), hexFile_(std::move(hexFile)), variant_(variant) {}
+
+void FirmwareSource::ask(size_t board, bool answered, Question& question,
+                         const std::function<void(FirmwareWaiter&)>& give,
+                         const std::function<void()>& start) {
+  if (answered) {
+    // Posted, as the server's own answer would be: the board is in the middle of asking.
+    loop_.post([this, board, give] {
+      if (FirmwareWaiter* waiter = boards_(board)) give(*waiter);
+    });
+    return;
+  }
+  question.waiting.push_back(board);
+  if (!std::exchange(question.asked, true)) start();
+}
+
+void FirmwareSource::answer(Question& question, const std::function<void(FirmwareWaiter&)>& give) {
+  question.asked = false;
+  for (const size_t board : std::exchange(question.waiting, {})) {
+    if (FirmwareWaiter* waiter = boards_(board)) give(*waiter);
+  }
+}
+
+void FirmwareSource::askRelease(size_t board) {
+  ask(
+      board, version_.has_value(), release_,
+      [version = version_.value_or("")](FirmwareWaiter& w) { w.releaseAccepted(version); },
+      [this] { upstream_->fetchVariant(variant_); });
+}
+
+void FirmwareSource::askFirmware(size_t board) {
+  ask(
+      board, checksum_.has_value(), firmware_,
+      [checksum = checksum_.value_or(0)](FirmwareWaiter& w) { w.firmwareStored(checksum); },
+      [this] { upstream_->downloadNewVerHexFile(); });
+}
+
+void FirmwareSource::Notices::showFetching() {
+  for (const size_t board : source.release_.waiting) {
+    if (FirmwareWaiter* waiter = source.boards_(board)) waiter->fetching();
+  }
+}
+
+void FirmwareSource::releaseAccepted(std::string_view versionStr) {
+  version_ = std::string(versionStr);
+  answer(release_, [&](FirmwareWaiter& w) { w.releaseAccepted(versionStr); });
+}
+
+void FirmwareSource::showErrorAlertWithMessage(std::string_view message) {
+  // The client answers one thing at a time: the download once it has been asked for, else the
+  // fetch.
+  answer(firmware_.asked ? firmware_ : release_,
+         [&](FirmwareWaiter& w) { w.serverError(message); });
+}
+
+void FirmwareSource::firmwareStored(uint64_t expectedChecksum) {
+  checksum_ = expectedChecksum;
+  answer(firmware_, [&](FirmwareWaiter& w) { w.firmwareStored(expectedChecksum); });
+}
+
+void LocalFirmware::fetchVariant(int64_t) {
+  loop_.post([this] { answers_.releaseAccepted(name_); });
+}
+
+void LocalFirmware::downloadNewVerHexFile() {
+  loop_.post([this] { answers_.firmwareStored(checksum_); });
+}
+
+}  // namespace trident

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/executor.h"
+#include "engine/ports.h"
+
+namespace trident {
+
+// A board that waits for the release and the firmware.
+class FirmwareWaiter {
+ public:
+  virtual ~FirmwareWaiter() = default;
+  // The update server is being asked for the release.
+  virtual void fetching() = 0;
+  virtual void releaseAccepted(std::string_view versionStr) = 0;
+  virtual void serverError(std::string_view message) = 0;
+  virtual void firmwareStored(uint64_t expectedChecksum) = 0;
+};
+
+// Where every board's release and firmware come from: asked for once, by the first board that
+// waits, and handed to each board that waited or asks later. An error is handed to the boards that
+// waited and forgotten, so a later board asks again. The answers come from `upstream` (the update
+// server's client, or a local file) through this object's ServerAnswerPort.
+class FirmwareSource final : public ServerAnswerPort {
+ public:
+  using Lookup = std::function<FirmwareWaiter*(size_t board)>;  // null once the board is gone
+
+  FirmwareSource(Executor& loop, Lookup boards, std::filesystem::path hexFile, int64_t variant);
+  // Where the answers come from; it answers this object, so it is made after it.
+  void setUpstream(std::unique_ptr<UpdateServerPort> upstream) { upstream_ = std::move(upstream); }
+
+  void askRelease(size_t board);
+  void askFirmware(size_t board);
+  // What the update server's client shows while it asks: the waiting boards are told.
+  WindowPort& notices() { return notices_; }
+
+  // ServerAnswerPort
+  const std::filesystem::path& hexFile() const override { return hexFile_; }
+  uint32_t updateStatus() const override { return 1024; }  // MERGE: goes with the port
+  void releaseAccepted(std::string_view versionStr) override;
+  void showErrorAlertWithMessage(std::string_view message) override;
+  void firmwareStored(uint64_t expectedChecksum) override;
+
+ private:
+  struct Notices final : NullWindowPort {
+    explicit Notices(FirmwareSource& source) : source(source) {}
+    void showFetching() override;
+    FirmwareSource& source;
+  };
+  struct Question {
+    std::vector<size_t> waiting;
+    bool asked = false;
+  };
+  void ask(size_t board, bool answered, Question& question,
+           const std::function<void(FirmwareWaiter&)>& give, const std::function<void()>& start);
+  void answer(Question& question, const std::function<void(FirmwareWaiter&)>& give);
+
+  std::unique_ptr<UpdateServerPort> upstream_;
+  Executor& loop_;
+  Lookup boards_;
+  std::filesystem::path hexFile_;
+  int64_t variant_;
+  Notices notices_{*this};
+  std::optional<std::string> version_;
+  std::optional<uint64_t> checksum_;
+  Question release_;
+  Question firmware_;
+};
+
+// A local firmware file in the server's place: its name is the version shown, its checksum the
+// one given on the command line.
+class LocalFirmware final : public UpdateServerPort {
+ public:
+  LocalFirmware(ServerAnswerPort& answers, Executor& loop, std::string name, uint64_t checksum)
+      : answers_(answers), loop_(loop), name_(std::move(name)), checksum_(checksum) {}
+  void fetchVariant(int64_t) override;
+  void downloadNewVerHexFile() override;
+
+ private:
+  ServerAnswerPort& answers_;
+  Executor& loop_;
+  std::string name_;
+  uint64_t checksum_;
+};
+
+}  // namespace trident

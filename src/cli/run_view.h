@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "cli/flash_outcome.h"
+#include "common/diagnostics.h"
+
+namespace trident {
+
+// What a run of trident-flash shows, apart from how it runs: lines and a bar for one board at a
+// time, or a row per board and a table at the end for several. Boards are known by their number
+// in the run, from 0. Called on the run's thread.
+class RunView {
+ public:
+  virtual ~RunView() = default;
+  // Where the link and the runner log, and where each board's engine writes (its trace too).
+  virtual Diagnostics& log() = 0;
+  virtual Diagnostics& engineLog() = 0;
+
+  virtual void started() = 0;
+  // No board is being updated and one is wanted: at the start, and after each in a loop.
+  virtual void waiting() = 0;
+  virtual void taken(size_t board, const std::string& name) = 0;
+  virtual void say(size_t board, const std::string& line) = 0;
+  // A line that must not be lost among the others (an error).
+  virtual void alert(size_t board, const std::string& line) = 0;
+  // `share` of the image has been sent; `figures` says so ("45%  14336/32768 bytes  0:02 left").
+  virtual void progress(size_t board, double share, const std::string& figures) = 0;
+  virtual void concluded(size_t board, const BoardRecord& record) = 0;
+  // It is done and has gone: a run that goes on for hours keeps a line per board, not its row.
+  virtual void forgotten(size_t board) = 0;
+  // A line about no board in particular.
+  virtual void note(const std::string& line) = 0;
+  virtual void finished(const std::vector<BoardRecord>& records, bool interrupted) = 0;
+};
+
+}  // namespace trident
