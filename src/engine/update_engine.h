@@ -35,9 +35,16 @@ struct EngineState {
 };
 
 // The firmware update engine: the bootloader command frames, the HEX loader, the transfer and the
-// state machine driven by the board's replies. It is fed events on one thread (the board was
-// taken, a report arrived, the board went away, the firmware was stored, a click) and answers
-// only through its ports, so it does no I/O of its own besides reading the firmware file.
+// state machine driven by the board's replies. It is fed events (the board was taken, a report
+// arrived, the board went away, the firmware was stored, a click) and answers only through its
+// ports, so it does no I/O of its own besides reading the firmware file.
+//
+// Which thread runs it: one at a time, never two at once, and nothing in it locks. In the window
+// that is the GUI thread alone; every other thread posts to it. In trident-flash it is the main
+// loop's thread, or the HID thread in that loop's place while the loop waits idle with nothing
+// queued (EventLoop::whileIdle): the loop's thread takes nothing up until such work has ended, so
+// the two never overlap, and what one wrote the other sees. Its ports are called on that same
+// thread. The ThreadSanitizer build (make tsan) runs the whole suite to hold this.
 class UpdateEngine final : public ServerAnswerPort {
  public:
   struct Ports {

@@ -15,7 +15,6 @@ struct DeviceChange {
   enum class Kind { Attached, Removed, Departed };
   Kind kind;
   HidDeviceRef device;
-  bool operator==(const DeviceChange&) const = default;
 };
 
 // Turns the platform's lists of present devices into attachments, removals and departures, and
