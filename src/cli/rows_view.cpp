@@ -142,11 +142,12 @@ void RowsView::finished(const std::vector<BoardRecord>& records, bool interrupte
   for (const auto& r : records) {
     if (!r.outcome) unfinished += (unfinished.empty() ? "" : ", ") + r.name;
   }
-  // The table reads the same on a terminal and in a log.
+  // The table reads the same on a terminal and in a log; the result column holds the longest
+  // result ("server or file error").
   if (!records.empty())
-    rows_.note(strprintf("%-*s  %-16s  %8s  %s", 16, "board", "result", "time", "bytes"));
+    rows_.note(strprintf("%-16s  %-20s  %8s  %s", "board", "result", "time", "bytes"));
   for (const auto& r : records) {
-    rows_.note(strprintf("%-*s  %-16s  %6.1f s  %u/%u", 16, r.name.c_str(),
+    rows_.note(strprintf("%-16s  %-20s  %6.1f s  %u/%u", r.name.c_str(),
                          resultText(r.outcome.value_or(FlashOutcome::Interrupted)).c_str(),
                          r.seconds, r.sent, r.total));
   }

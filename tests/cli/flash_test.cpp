@@ -305,7 +305,7 @@ TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
     }
   }
   EXPECT_EQ(r.status == 0, out.find(kRestart) == std::string::npos) << out;
-  EXPECT_NE(out.find("\nboard             result                time  bytes\n"), std::string::npos);
+  EXPECT_NE(out.find("\nboard             result                    time  bytes\n"), std::string::npos);
   for (auto& board : boards) {
     board->signal(SIGTERM);
     EXPECT_NE(board->wait(10s), -1);
