@@ -8,12 +8,9 @@
 #include <string_view>
 
 #include "common/diagnostics.h"
+#include "engine/frame.h"
 
 namespace trident {
-
-// The largest image the bootloader can take: its last data frame must carry a packet number of at
-// most 65533, because the reply to 65535 would need 65536 in a 16-bit field.
-inline constexpr uint32_t kMaxImageBytes = 48 + 56 * 32765 - 1;  // 1,834,887
 
 // The image decoded from an Intel HEX text: the data bytes of every data record, in file order,
 // back to back. Load addresses are not used; the bootloader places the image itself.

@@ -11,8 +11,6 @@ namespace trident {
 
 namespace {
 
-constexpr uint32_t kFirstFramePayload = 48;
-constexpr uint32_t kDataFramePayload = 56;
 constexpr int kLastProgressPicture = 20;
 
 }  // namespace
@@ -77,9 +75,10 @@ void UpdateEngine::InputReportCallback(const uint8_t* report, size_t length) {
       return;
     case STATUS_WAIT_CHECKSUM: {
       logStatus();
-      // The checksum sits in bytes 8-9: a reply that stops before them cannot be judged.
-      if (!answers || used < 10) return;
-      const uint64_t boardChecksum = st_.rxReport[8] * 256u + st_.rxReport[9];
+      // A reply that stops before the checksum's two bytes cannot be judged.
+      if (!answers || used < kChecksumReplyAt + 2) return;
+      const uint64_t boardChecksum =
+          st_.rxReport[kChecksumReplyAt] * 256u + st_.rxReport[kChecksumReplyAt + 1];
       const bool success = boardChecksum == st_.ftp_checksum_integer;
       st_.updateFinished = true;
       SendFinalCommand();
@@ -231,19 +230,20 @@ void UpdateEngine::DoUpdate() {
     st_.acodeOffset = 0;
     st_.progressPercent = 0;
     frame = makeFrame(Command::FirstTransfer, 3);
-    putU32LE(frame, 12, st_.acodeTotal);
+    putU32LE(frame, kImageLengthAt, st_.acodeTotal);
     // An image shorter than the first frame's room goes out as far as it goes, zeros after.
-    const uint32_t count = std::min(kFirstFramePayload, st_.acodeLength);
-    std::memcpy(frame.data() + 16, st_.acodeImage.get(), count);
+    const uint32_t count = std::min(kFirstPayloadBytes, st_.acodeLength);
+    std::memcpy(frame.data() + kFirstPayloadAt, st_.acodeImage.get(), count);
     st_.acodeOffset += count;
     st_.acodeLength -= count;
     diag.standardOutput(sendDump(frame));
     st_.packNo += 2;
-  } else if (st_.acodeLength >= kDataFramePayload) {
+  } else if (st_.acodeLength >= kDataPayloadBytes) {
     frame = makeFrame(Command::Data, st_.packNo);
-    std::memcpy(frame.data() + 8, st_.acodeImage.get() + st_.acodeOffset, kDataFramePayload);
-    st_.acodeOffset += kDataFramePayload;
-    st_.acodeLength -= kDataFramePayload;
+    std::memcpy(frame.data() + kDataPayloadAt, st_.acodeImage.get() + st_.acodeOffset,
+                kDataPayloadBytes);
+    st_.acodeOffset += kDataPayloadBytes;
+    st_.acodeLength -= kDataPayloadBytes;
     diag.standardOutput(sendDump(frame));
     diag.standardOutput(strprintf("============================================= %u remain %u\n",
                                   st_.acodeTotal, st_.acodeLength));
@@ -254,7 +254,8 @@ void UpdateEngine::DoUpdate() {
                                   st_.packNo));
     frame = makeFrame(Command::Data, st_.packNo);
     if (st_.acodeLength > 0) {
-      std::memcpy(frame.data() + 8, st_.acodeImage.get() + st_.acodeOffset, st_.acodeLength);
+      std::memcpy(frame.data() + kDataPayloadAt, st_.acodeImage.get() + st_.acodeOffset,
+                  st_.acodeLength);
     }
     st_.acodeOffset += st_.acodeLength;
     st_.acodeLength = 0;
