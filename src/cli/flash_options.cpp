@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "records/checksum_text.h"
+#include "records/variants.h"
 
 namespace trident {
 
@@ -47,6 +48,14 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
   return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
 }
 
+// "tournament or standard", in pop-up order.
+std::string variantNames() {
+  std::string names;
+  for (const auto& variant : kFirmwareVariants)
+    names.append(names.empty() ? "" : " or ").append(variant.name);
+  return names;
+}
+
 bool isHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -83,13 +92,9 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
       return fail(arg + " needs a value");
     } else if (arg == "--variant") {
       const std::string& name = args[++i];
-      if (name == "tournament") {
-        o.variant = 0;
-      } else if (name == "standard") {
-        o.variant = 1;
-      } else {
-        return fail("--variant takes tournament or standard, not " + name);
-      }
+      const std::optional<int64_t> variant = variantNamed(name);
+      if (!variant) return fail("--variant takes " + variantNames() + ", not " + name);
+      o.variant = *variant;
     } else if (arg == "--hex") {
       o.hexFile = args[++i];
     } else if (arg == "--checksum") {
