@@ -56,10 +56,6 @@ std::string variantNames() {
   return names;
 }
 
-bool isHex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 }  // namespace
 
 ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
@@ -117,11 +113,8 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
   if (o.hexFile.has_value() != o.checksum.has_value()) {
     return fail("--hex and --checksum go together");
   }
-  // A release line's checksum is 0x and the board's four hex digits; the window takes anything
-  // longer than five characters, but a mistyped digit here would only show after programming.
-  if (o.checksum &&
-      (isCheckSumStrTooShort(*o.checksum) || o.checksum->size() != 6 || !isHex((*o.checksum)[2]) ||
-       !isHex((*o.checksum)[3]) || !isHex((*o.checksum)[4]) || !isHex((*o.checksum)[5]))) {
+  // Taken as a release line's checksum is: a mistyped digit would only show after programming.
+  if (o.checksum && !hasChecksumDigits(*o.checksum)) {
     return fail(
         "--checksum takes the board's checksum as 0x and four hex digits (e.g. 0x1234), "
         "not " +
