@@ -1,18 +1,12 @@
 #include "engine/hex_loader.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "common/file_reading.h"
 
 namespace trident {
 
@@ -37,56 +31,6 @@ int hexValue(char c) {
   return kHex[static_cast<unsigned char>(c)];
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    fd_ = ::_wopen(path.c_str(), _O_RDONLY | _O_BINARY);
-#else
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-#endif
-  }
-  ~FileDescriptor() {
-#if defined(_WIN32)
-    if (fd_ >= 0) ::_close(fd_);
-#else
-    if (fd_ >= 0) ::close(fd_);
-#endif
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  bool isOpen() const {
-    return fd_ >= 0;
-  }
-
-  long long size() const {
-#if defined(_WIN32)
-    return ::_lseeki64(fd_, 0, SEEK_END);
-#else
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
-    ::lseek(fd_, 0, SEEK_SET);
-    return end;
-#endif
-  }
-
-  // Reads up to `count` bytes; 0 at the end of the file or on an error.
-  size_t read(char* into, size_t count) {
-    for (;;) {
-#if defined(_WIN32)
-      const int got = ::_read(fd_, into, static_cast<unsigned>(count));
-#else
-      const ssize_t got = ::read(fd_, into, count);
-#endif
-      if (got >= 0) return static_cast<size_t>(got);
-      if (errno != EINTR) return 0;
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // One read of the line buffer: up to 1023 characters, through the next line feed if there is one
 // within them.
 constexpr size_t kLinePiece = 1023;
@@ -107,7 +51,7 @@ void traceSkippedLine(Diagnostics& diag, int32_t lineNO, const char* piece, size
 // 64 KiB buffer: the image stays the load's one allocation.
 class FileLines {
  public:
-  explicit FileLines(FileDescriptor& fd) : fd_(fd) {}
+  explicit FileLines(FileReader& file) : file_(file) {}
 
   std::string_view ahead(size_t want) {
     if (end_ - begin_ < want && !atEof_) {
@@ -115,7 +59,7 @@ class FileLines {
       end_ -= begin_;
       begin_ = 0;
       while (end_ < buffer_.size()) {
-        const size_t got = fd_.read(buffer_.data() + end_, buffer_.size() - end_);
+        const size_t got = file_.read(buffer_.data() + end_, buffer_.size() - end_);
         if (got == 0) {
           atEof_ = true;
           break;
@@ -128,7 +72,7 @@ class FileLines {
   void consume(size_t count) { begin_ += count; }
 
  private:
-  FileDescriptor& fd_;
+  FileReader& file_;
   std::array<char, 64 * 1024> buffer_;
   size_t begin_ = 0;
   size_t end_ = 0;
@@ -263,25 +207,22 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
                            Diagnostics& diag) {
   image = HexImage{};
   lineNO = -1;
-  FileDescriptor fd(file);
-  if (!fd.isOpen()) return HexLoadStatus::CannotOpen;
+  FileReader reader(file);
+  if (!reader.isOpen()) return HexLoadStatus::CannotOpen;
 
   diag.standardOutput("fopen(Acode) success\n");
   std::array<char, 64 + 4096> text;
-#if defined(_WIN32)
-  const std::string name = file.string();
-#else
-  const std::string_view name = file.native();
-#endif
+  std::string storage;
+  const std::string_view name = pathText(file, storage);
   int n = std::snprintf(text.data(), text.size(), "path of Acode : %.*s",
                         static_cast<int>(std::min<size_t>(name.size(), 4096)), name.data());
   diag.systemLog(std::string_view(text.data(), static_cast<size_t>(n)));
-  const long long size = std::max(fd.size(), 0LL);
+  const long long size = std::max(reader.size(), 0LL);
   n = std::snprintf(text.data(), text.size(), "fsize=%lld\n", size);
   diag.standardOutput(std::string_view(text.data(), static_cast<size_t>(n)));
 
   sizeImage(image, size);
-  FileLines lines(fd);
+  FileLines lines(reader);
   decodeLines(lines, image, lineNO, diag);
 
   diag.standardOutput(
