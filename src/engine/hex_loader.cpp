@@ -111,51 +111,65 @@ bool isBlank(std::string_view line) {
 // sum cannot see the order, so nothing else may reach it.
 class RecordCheck {
  public:
-  // Decodes one record (its line without the line break) into `bytes`; false when it is damaged.
-  bool accept(std::string_view record, std::array<uint8_t, kMaxRecordBytes>& bytes) {
-    if (record.size() < 11 || record.size() % 2 == 0 || record[0] != ':' ||
-        record.size() > 1 + 2 * kMaxRecordBytes) {
-      return false;
-    }
+  // Decodes one record (its line without the line break) into `bytes`; why it is damaged, or null
+  // when it is sound.
+  const char* damage(std::string_view record, std::array<uint8_t, kMaxRecordBytes>& bytes) {
+    if (record.empty() || record[0] != ':') return "no start code";
+    if (record.size() < 11) return "record too short";
+    if (record.size() > 1 + 2 * kMaxRecordBytes) return "record too long";
+    if (record.size() % 2 == 0) return "odd number of hex digits";
     uint8_t sum = 0;
     const size_t count = record.size() / 2;
     for (size_t i = 0; i < count; ++i) {
       const int hi = hexValue(record[1 + 2 * i]);
       const int lo = hexValue(record[2 + 2 * i]);
-      if (hi < 0 || lo < 0) return false;
+      if (hi < 0 || lo < 0) return "not a hex digit";
       bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
       sum = static_cast<uint8_t>(sum + bytes[i]);
     }
     const size_t length = bytes[0];
-    if (sum != 0 || count != 5 + length) return false;
+    if (count != 5 + length) return "length byte does not match the line";
+    if (sum != 0) return "record checksum";
     const uint32_t offset = static_cast<uint32_t>(bytes[1] << 8 | bytes[2]);
     const uint32_t word = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]);
+    const auto lengthFor = [&](size_t expected) {
+      return length == expected ? nullptr : "wrong length for its record type";
+    };
     switch (bytes[3]) {
       case 0x00:
-        if (length == 0) return true;
-        if (next_ && base_ + offset != *next_) return false;
-        next_ = base_ + offset + length;
-        return true;
+        return length == 0 ? nullptr : place(base_ + offset, length);
       case 0x01:
         sawEnd_ = true;
-        return length == 0;
+        return lengthFor(0);
       case 0x02:
         base_ = uint64_t{word} << 4;
-        return length == 2;
+        return lengthFor(2);
       case 0x04:
         base_ = uint64_t{word} << 16;
-        return length == 2;
+        return lengthFor(2);
       case 0x03:
       case 0x05:
-        return length == 4;
+        return lengthFor(4);
       default:
-        return false;
+        return "unknown record type";
     }
   }
   bool sawEnd() const { return sawEnd_; }
 
  private:
+  // Data at `start` must begin where the data before it ended.
+  const char* place(uint64_t start, size_t length) {
+    if (next_ && start != *next_) {
+      if (start > *next_) return "gap in the data";
+      return start < last_ ? "data goes back" : "data overlaps";
+    }
+    last_ = start;
+    next_ = start + length;
+    return nullptr;
+  }
+
   uint64_t base_ = 0;
+  uint64_t last_ = 0;  // where the last data record began
   std::optional<uint64_t> next_;
   bool sawEnd_ = false;
 };
@@ -180,8 +194,11 @@ void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& di
     if (content > 0 && piece[content - 1] == '\r') --content;
     const std::string_view record(piece, content);
     const bool blank = isBlank(record);
-    if ((newline == nullptr && ahead.size() > window) || (!blank && !check.accept(record, bytes))) {
-      image.damagedLine = lineNO + 1;  // users count lines from 1
+    const char* damage = newline == nullptr && ahead.size() > window ? "line too long"
+                         : blank                                     ? nullptr
+                                                                     : check.damage(record, bytes);
+    if (damage) {
+      image.damagedLine = Error{damage, lineNO + 1};  // users count lines from 1
       return;
     }
     if (blank || piece[7] != '0' || piece[8] != '0') {
@@ -198,7 +215,8 @@ void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& di
   }
   // Every tool writes one; without it a download cut at a line boundary would pass. A file with
   // no lines at all is not damaged but empty, and refused as such.
-  if (!check.sawEnd() && lineNO >= 0) image.damagedLine = lineNO + 2;
+  if (!check.sawEnd() && lineNO >= 0)
+    image.damagedLine = Error{"no end-of-file record", lineNO + 2};
 }
 
 }  // namespace
@@ -230,8 +248,8 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
   return HexLoadStatus::Loaded;
 }
 
-std::string damagedFileMessage(int32_t line) {
-  return strprintf("Error: The firmware file is damaged (line %d)", line);
+std::string damagedFileMessage(const Error& damage) {
+  return strprintf("Error: The firmware file is damaged (line %d)", damage.line.value_or(0));
 }
 
 void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag) {

@@ -171,10 +171,11 @@ void UpdateEngine::LoadHexFile() {
   // A damaged or scattered file can only be programmed wrong, an image with no data would leave
   // the board without firmware, and one past the packet-number limit could never finish: each is
   // refused before any frame goes out.
-  if (image.damagedLine) {
-    ports_.diag.systemLog(strprintf("LoadHexFile: the firmware file is damaged at line %d; refused",
-                                    *image.damagedLine));
-    showSetupErrorAlertWithMessage(damagedFileMessage(*image.damagedLine));
+  if (const auto& damage = image.damagedLine) {
+    ports_.diag.systemLog(
+        strprintf("LoadHexFile: the firmware file is damaged at line %d (%s); refused",
+                  damage->line.value_or(0), damage->reason.c_str()));
+    showSetupErrorAlertWithMessage(damagedFileMessage(*damage));
     return;
   }
   if (image.tooLarge) {
