@@ -90,7 +90,6 @@ class FlashAll final : public BoardSink, public ServerAnswerPort {
 
   // ServerAnswerPort: the one client's answers, handed on to every board that waits for them.
   const std::filesystem::path& hexFile() const override { return hexFile_; }
-  uint32_t updateStatus() const override { return STATUS_WAIT_DOWNLOAD_HEX; }
   void releaseAccepted(std::string_view versionStr) override;
   void showErrorAlertWithMessage(std::string_view message) override;
   void firmwareStored(uint64_t expectedChecksum) override;

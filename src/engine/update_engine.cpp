@@ -106,12 +106,21 @@ void UpdateEngine::OnActionButtonClick() {
   ports_.server.downloadNewVerHexFile();
 }
 
+bool UpdateEngine::hasEnded(std::string_view step, std::string_view consequence) {
+  if (!isFinalStatus(st_.iStatus)) return false;
+  ports_.diag.systemLog(joined(
+      {step, ": the update has already ended (", statusName(st_.iStatus), ")", consequence}));
+  return true;
+}
+
 void UpdateEngine::releaseAccepted(std::string_view versionStr) {
+  if (hasEnded("releaseAccepted")) return;
   ports_.window.showReady(versionStr);
   st_.iStatus = STATUS_DOWNLOAD_HEX_SUCCESS;
 }
 
 void UpdateEngine::showErrorAlertWithMessage(std::string_view message) {
+  if (hasEnded("showErrorAlertWithMessage")) return;
   ports_.window.showServerError();
   st_.iStatus = STATUS_ERROR;
   ports_.window.alertA(message);
@@ -133,26 +142,15 @@ void UpdateEngine::boardStoppedAnswering() {
 }
 
 void UpdateEngine::firmwareStored(uint64_t expectedChecksum) {
-  // A download that ends after the update did (board removed, error) must not bring the
-  // programming view back over the final one.
-  if (isFinalStatus(st_.iStatus)) {
-    ports_.diag.systemLog(strprintf("firmwareStored: the update has already ended (%s)",
-                                    statusName(st_.iStatus).data()));
-    return;
-  }
+  if (hasEnded("firmwareStored")) return;
   st_.ftp_checksum_integer = expectedChecksum;
   ports_.window.setUpUpdateHexUI();
   LoadHexFile();
 }
 
 void UpdateEngine::LoadHexFile() {
-  // A download that completes after the board was removed (or after an error) must not bring the
-  // programming view back or send to a board that is gone.
-  if (isFinalStatus(st_.iStatus)) {
-    ports_.diag.systemLog(strprintf("LoadHexFile: the update has already ended (%s); not loading",
-                                    statusName(st_.iStatus).data()));
-    return;
-  }
+  // Nothing is sent to a board that is gone, or after a verdict.
+  if (hasEnded("LoadHexFile", "; not loading")) return;
   // A firmware stored again mid-transfer starts a new image: nothing of it has been sent yet.
   st_.acodeOffset = 0;
   st_.acodeLength = 0;
