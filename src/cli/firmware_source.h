@@ -44,7 +44,6 @@ class FirmwareSource final : public ServerAnswerPort {
 
   // ServerAnswerPort
   const std::filesystem::path& hexFile() const override { return hexFile_; }
-  uint32_t updateStatus() const override { return 1024; }  // MERGE: goes with the port
   void releaseAccepted(std::string_view versionStr) override;
   void showErrorAlertWithMessage(std::string_view message) override;
   void firmwareStored(uint64_t expectedChecksum) override;

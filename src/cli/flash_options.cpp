@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "records/checksum_text.h"
+#include "records/variants.h"
 
 namespace trident {
 
@@ -47,8 +48,12 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
   return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
 }
 
-bool isHex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+// "tournament or standard", in pop-up order.
+std::string variantNames() {
+  std::string names;
+  for (const auto& variant : kFirmwareVariants)
+    names.append(names.empty() ? "" : " or ").append(variant.name);
+  return names;
 }
 
 }  // namespace
@@ -83,13 +88,9 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
       return fail(arg + " needs a value");
     } else if (arg == "--variant") {
       const std::string& name = args[++i];
-      if (name == "tournament") {
-        o.variant = 0;
-      } else if (name == "standard") {
-        o.variant = 1;
-      } else {
-        return fail("--variant takes tournament or standard, not " + name);
-      }
+      const std::optional<int64_t> variant = variantNamed(name);
+      if (!variant) return fail("--variant takes " + variantNames() + ", not " + name);
+      o.variant = *variant;
     } else if (arg == "--hex") {
       o.hexFile = args[++i];
     } else if (arg == "--checksum") {
@@ -112,11 +113,8 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
   if (o.hexFile.has_value() != o.checksum.has_value()) {
     return fail("--hex and --checksum go together");
   }
-  // A release line's checksum is 0x and the board's four hex digits; the window takes anything
-  // longer than five characters, but a mistyped digit here would only show after programming.
-  if (o.checksum &&
-      (isCheckSumStrTooShort(*o.checksum) || o.checksum->size() != 6 || !isHex((*o.checksum)[2]) ||
-       !isHex((*o.checksum)[3]) || !isHex((*o.checksum)[4]) || !isHex((*o.checksum)[5]))) {
+  // Taken as a release line's checksum is: a mistyped digit would only show after programming.
+  if (o.checksum && !hasChecksumDigits(*o.checksum)) {
     return fail(
         "--checksum takes the board's checksum as 0x and four hex digits (e.g. 0x1234), "
         "not " +

@@ -3,36 +3,10 @@
 #include <chrono>
 #include <cstdarg>
 #include <ctime>
-#include <functional>
-#include <thread>
 
-#if defined(_WIN32)
-#include <io.h>
-#include <process.h>
-#define TRIDENT_GETPID _getpid
-#define TRIDENT_ISATTY(stream) (_isatty(_fileno(stream)) != 0)
-#else
-#include <unistd.h>
-#define TRIDENT_GETPID getpid
-#define TRIDENT_ISATTY(stream) (isatty(fileno(stream)) == 1)
-#endif
-#if defined(__linux__)
-#include <sys/syscall.h>
-#endif
+#include "common/diagnostics_platform.h"
 
 namespace trident {
-
-namespace {
-
-unsigned long long currentThreadNumber() {
-#if defined(__linux__)
-  return static_cast<unsigned long long>(::syscall(SYS_gettid));
-#else
-  return std::hash<std::thread::id>{}(std::this_thread::get_id()) & 0xFFFFFFu;
-#endif
-}
-
-}  // namespace
 
 std::string strprintf(const char* format, ...) {
   va_list args;
@@ -55,17 +29,12 @@ std::string systemLogPrefix(std::string_view programName) {
   const auto now = system_clock::now();
   const std::time_t seconds = system_clock::to_time_t(now);
   const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm local{};
-#if defined(_WIN32)
-  localtime_s(&local, &seconds);
-#else
-  localtime_r(&seconds, &local);
-#endif
+  const std::tm local = localTime(seconds);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   return strprintf("%s.%03d %.*s[%d:%llu] ", stamp, static_cast<int>(millis),
-                   static_cast<int>(programName.size()), programName.data(),
-                   static_cast<int>(TRIDENT_GETPID()), currentThreadNumber());
+                   static_cast<int>(programName.size()), programName.data(), processId(),
+                   currentThreadNumber());
 }
 
 ConsoleDiagnostics::ConsoleDiagnostics(std::string programName, std::FILE* logStream,
@@ -107,10 +76,6 @@ std::string joined(std::initializer_list<std::string_view> parts) {
   for (const auto part : parts)
     out.append(part);
   return out;
-}
-
-bool isTerminal(std::FILE* stream) {
-  return TRIDENT_ISATTY(stream);
 }
 
 std::string terminalSafe(std::string_view text, bool keepLineBreaks) {

@@ -4,9 +4,9 @@
 
 namespace trident {
 
-// Owns one POSIX file descriptor: closed when the owner goes, handed on when it moves. Every
-// descriptor the product holds lives in one of these, so a constructor that throws halfway, or an
-// early return, leaks none.
+// Owns one file descriptor (the C runtime's on Windows): closed when the owner goes, handed on
+// when it moves. Every descriptor the product holds lives in one of these, so a constructor that
+// throws halfway, or an early return, leaks none.
 class UniqueFd {
  public:
   UniqueFd() = default;

@@ -7,6 +7,13 @@ void putU32LE(Frame& frame, size_t offset, uint32_t value) {
     frame[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+uint32_t getU32LE(const Frame& frame, size_t offset) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i)
+    value |= static_cast<uint32_t>(frame[offset + i]) << (8 * i);
+  return value;
+}
+
 Frame makeFrame(Command command, uint32_t packetNumber) {
   Frame frame{};
   frame[0] = static_cast<uint8_t>(command);

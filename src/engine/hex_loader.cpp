@@ -1,18 +1,12 @@
 #include "engine/hex_loader.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 
-#if defined(_WIN32)
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "common/file_reading.h"
 
 namespace trident {
 
@@ -37,56 +31,6 @@ int hexValue(char c) {
   return kHex[static_cast<unsigned char>(c)];
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    fd_ = ::_wopen(path.c_str(), _O_RDONLY | _O_BINARY);
-#else
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-#endif
-  }
-  ~FileDescriptor() {
-#if defined(_WIN32)
-    if (fd_ >= 0) ::_close(fd_);
-#else
-    if (fd_ >= 0) ::close(fd_);
-#endif
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  bool isOpen() const {
-    return fd_ >= 0;
-  }
-
-  long long size() const {
-#if defined(_WIN32)
-    return ::_lseeki64(fd_, 0, SEEK_END);
-#else
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
-    ::lseek(fd_, 0, SEEK_SET);
-    return end;
-#endif
-  }
-
-  // Reads up to `count` bytes; 0 at the end of the file or on an error.
-  size_t read(char* into, size_t count) {
-    for (;;) {
-#if defined(_WIN32)
-      const int got = ::_read(fd_, into, static_cast<unsigned>(count));
-#else
-      const ssize_t got = ::read(fd_, into, count);
-#endif
-      if (got >= 0) return static_cast<size_t>(got);
-      if (errno != EINTR) return 0;
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // One read of the line buffer: up to 1023 characters, through the next line feed if there is one
 // within them.
 constexpr size_t kLinePiece = 1023;
@@ -107,7 +51,7 @@ void traceSkippedLine(Diagnostics& diag, int32_t lineNO, const char* piece, size
 // 64 KiB buffer: the image stays the load's one allocation.
 class FileLines {
  public:
-  explicit FileLines(FileDescriptor& fd) : fd_(fd) {}
+  explicit FileLines(FileReader& file) : file_(file) {}
 
   std::string_view ahead(size_t want) {
     if (end_ - begin_ < want && !atEof_) {
@@ -115,7 +59,7 @@ class FileLines {
       end_ -= begin_;
       begin_ = 0;
       while (end_ < buffer_.size()) {
-        const size_t got = fd_.read(buffer_.data() + end_, buffer_.size() - end_);
+        const size_t got = file_.read(buffer_.data() + end_, buffer_.size() - end_);
         if (got == 0) {
           atEof_ = true;
           break;
@@ -128,7 +72,7 @@ class FileLines {
   void consume(size_t count) { begin_ += count; }
 
  private:
-  FileDescriptor& fd_;
+  FileReader& file_;
   std::array<char, 64 * 1024> buffer_;
   size_t begin_ = 0;
   size_t end_ = 0;
@@ -167,51 +111,65 @@ bool isBlank(std::string_view line) {
 // sum cannot see the order, so nothing else may reach it.
 class RecordCheck {
  public:
-  // Decodes one record (its line without the line break) into `bytes`; false when it is damaged.
-  bool accept(std::string_view record, std::array<uint8_t, kMaxRecordBytes>& bytes) {
-    if (record.size() < 11 || record.size() % 2 == 0 || record[0] != ':' ||
-        record.size() > 1 + 2 * kMaxRecordBytes) {
-      return false;
-    }
+  // Decodes one record (its line without the line break) into `bytes`; why it is damaged, or null
+  // when it is sound.
+  const char* damage(std::string_view record, std::array<uint8_t, kMaxRecordBytes>& bytes) {
+    if (record.empty() || record[0] != ':') return "no start code";
+    if (record.size() < 11) return "record too short";
+    if (record.size() > 1 + 2 * kMaxRecordBytes) return "record too long";
+    if (record.size() % 2 == 0) return "odd number of hex digits";
     uint8_t sum = 0;
     const size_t count = record.size() / 2;
     for (size_t i = 0; i < count; ++i) {
       const int hi = hexValue(record[1 + 2 * i]);
       const int lo = hexValue(record[2 + 2 * i]);
-      if (hi < 0 || lo < 0) return false;
+      if (hi < 0 || lo < 0) return "not a hex digit";
       bytes[i] = static_cast<uint8_t>(hi * 16 + lo);
       sum = static_cast<uint8_t>(sum + bytes[i]);
     }
     const size_t length = bytes[0];
-    if (sum != 0 || count != 5 + length) return false;
+    if (count != 5 + length) return "length byte does not match the line";
+    if (sum != 0) return "record checksum";
     const uint32_t offset = static_cast<uint32_t>(bytes[1] << 8 | bytes[2]);
     const uint32_t word = static_cast<uint32_t>(bytes[4] << 8 | bytes[5]);
+    const auto lengthFor = [&](size_t expected) {
+      return length == expected ? nullptr : "wrong length for its record type";
+    };
     switch (bytes[3]) {
       case 0x00:
-        if (length == 0) return true;
-        if (next_ && base_ + offset != *next_) return false;
-        next_ = base_ + offset + length;
-        return true;
+        return length == 0 ? nullptr : place(base_ + offset, length);
       case 0x01:
         sawEnd_ = true;
-        return length == 0;
+        return lengthFor(0);
       case 0x02:
         base_ = uint64_t{word} << 4;
-        return length == 2;
+        return lengthFor(2);
       case 0x04:
         base_ = uint64_t{word} << 16;
-        return length == 2;
+        return lengthFor(2);
       case 0x03:
       case 0x05:
-        return length == 4;
+        return lengthFor(4);
       default:
-        return false;
+        return "unknown record type";
     }
   }
   bool sawEnd() const { return sawEnd_; }
 
  private:
+  // Data at `start` must begin where the data before it ended.
+  const char* place(uint64_t start, size_t length) {
+    if (next_ && start != *next_) {
+      if (start > *next_) return "gap in the data";
+      return start < last_ ? "data goes back" : "data overlaps";
+    }
+    last_ = start;
+    next_ = start + length;
+    return nullptr;
+  }
+
   uint64_t base_ = 0;
+  uint64_t last_ = 0;  // where the last data record began
   std::optional<uint64_t> next_;
   bool sawEnd_ = false;
 };
@@ -236,8 +194,11 @@ void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& di
     if (content > 0 && piece[content - 1] == '\r') --content;
     const std::string_view record(piece, content);
     const bool blank = isBlank(record);
-    if ((newline == nullptr && ahead.size() > window) || (!blank && !check.accept(record, bytes))) {
-      image.damagedLine = lineNO + 1;  // users count lines from 1
+    const char* damage = newline == nullptr && ahead.size() > window ? "line too long"
+                         : blank                                     ? nullptr
+                                                                     : check.damage(record, bytes);
+    if (damage) {
+      image.damagedLine = Error{damage, lineNO + 1};  // users count lines from 1
       return;
     }
     if (blank || piece[7] != '0' || piece[8] != '0') {
@@ -254,7 +215,8 @@ void decodeLines(Lines& lines, HexImage& image, int32_t& lineNO, Diagnostics& di
   }
   // Every tool writes one; without it a download cut at a line boundary would pass. A file with
   // no lines at all is not damaged but empty, and refused as such.
-  if (!check.sawEnd() && lineNO >= 0) image.damagedLine = lineNO + 2;
+  if (!check.sawEnd() && lineNO >= 0)
+    image.damagedLine = Error{"no end-of-file record", lineNO + 2};
 }
 
 }  // namespace
@@ -263,25 +225,22 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
                            Diagnostics& diag) {
   image = HexImage{};
   lineNO = -1;
-  FileDescriptor fd(file);
-  if (!fd.isOpen()) return HexLoadStatus::CannotOpen;
+  FileReader reader(file);
+  if (!reader.isOpen()) return HexLoadStatus::CannotOpen;
 
   diag.standardOutput("fopen(Acode) success\n");
   std::array<char, 64 + 4096> text;
-#if defined(_WIN32)
-  const std::string name = file.string();
-#else
-  const std::string_view name = file.native();
-#endif
+  std::string storage;
+  const std::string_view name = pathText(file, storage);
   int n = std::snprintf(text.data(), text.size(), "path of Acode : %.*s",
                         static_cast<int>(std::min<size_t>(name.size(), 4096)), name.data());
   diag.systemLog(std::string_view(text.data(), static_cast<size_t>(n)));
-  const long long size = std::max(fd.size(), 0LL);
+  const long long size = std::max(reader.size(), 0LL);
   n = std::snprintf(text.data(), text.size(), "fsize=%lld\n", size);
   diag.standardOutput(std::string_view(text.data(), static_cast<size_t>(n)));
 
   sizeImage(image, size);
-  FileLines lines(fd);
+  FileLines lines(reader);
   decodeLines(lines, image, lineNO, diag);
 
   diag.standardOutput(
@@ -289,8 +248,8 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
   return HexLoadStatus::Loaded;
 }
 
-std::string damagedFileMessage(int32_t line) {
-  return strprintf("Error: The firmware file is damaged (line %d)", line);
+std::string damagedFileMessage(const Error& damage) {
+  return strprintf("Error: The firmware file is damaged (line %d)", damage.line.value_or(0));
 }
 
 void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag) {

@@ -8,12 +8,10 @@
 #include <string_view>
 
 #include "common/diagnostics.h"
+#include "common/result.h"
+#include "engine/frame.h"
 
 namespace trident {
-
-// The largest image the bootloader can take: its last data frame must carry a packet number of at
-// most 65533, because the reply to 65535 would need 65536 in a 16-bit field.
-inline constexpr uint32_t kMaxImageBytes = 48 + 56 * 32765 - 1;  // 1,834,887
 
 // The image decoded from an Intel HEX text: the data bytes of every data record, in file order,
 // back to back. Load addresses are not used; the bootloader places the image itself.
@@ -22,9 +20,10 @@ struct HexImage {
   uint32_t capacity = 0;  // size of `bytes`
   uint32_t length = 0;    // bytes stored; always equal to the sum of the stored record bytes
   bool tooLarge = false;  // the file held more than kMaxImageBytes data bytes
-  // The first line that shows the file damaged or scattered (see checkRecord); the file must not
-  // be programmed. A missing end-of-file record is reported on the line after the last.
-  std::optional<int32_t> damagedLine;
+  // Why the file is damaged or scattered, and the first line that shows it (see readHexImage);
+  // the file must not be programmed. A missing end-of-file record is reported on the line after
+  // the last.
+  std::optional<Error> damagedLine;
 };
 
 enum class HexLoadStatus { Loaded, CannotOpen };
@@ -46,7 +45,7 @@ HexLoadStatus readHexImage(const std::filesystem::path& file, HexImage& image, i
 // end of file) are left out. The fuzz targets feed the decoder through it without a file system.
 void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag);
 
-// What the user is told of a file refused at `line`.
-std::string damagedFileMessage(int32_t line);
+// What the user is told of a damaged file: its line, not the reason.
+std::string damagedFileMessage(const Error& damage);
 
 }  // namespace trident

@@ -65,14 +65,14 @@ class UpdateServerPort {
 };
 
 // Where the update-server client's answers go, on the engine's thread: the engine itself, or
-// (trident-flash --all) the one place that shares them among the engines of several boards.
+// (trident-flash --all) the one place that shares them among the engines of several boards. Every
+// answer is handed on, however late: only the engine knows whether its update has ended, and it
+// drops what comes after that.
 class ServerAnswerPort {
  public:
   virtual ~ServerAnswerPort() = default;
   // Where the firmware file is to be stored.
   virtual const std::filesystem::path& hexFile() const = 0;
-  // The update's iStatus: once it is final, no answer changes anything.
-  virtual uint32_t updateStatus() const = 0;
   // A release line was accepted; its version is shown.
   virtual void releaseAccepted(std::string_view versionStr) = 0;
   // The release fetch or the download failed.

@@ -5,14 +5,12 @@
 #include <cstring>
 
 #include "engine/hex_loader.h"
-#include "update/variants.h"
+#include "records/variants.h"
 
 namespace trident {
 
 namespace {
 
-constexpr uint32_t kFirstFramePayload = 48;
-constexpr uint32_t kDataFramePayload = 56;
 constexpr int kLastProgressPicture = 20;
 
 }  // namespace
@@ -77,9 +75,10 @@ void UpdateEngine::InputReportCallback(const uint8_t* report, size_t length) {
       return;
     case STATUS_WAIT_CHECKSUM: {
       logStatus();
-      // The checksum sits in bytes 8-9: a reply that stops before them cannot be judged.
-      if (!answers || used < 10) return;
-      const uint64_t boardChecksum = st_.rxReport[8] * 256u + st_.rxReport[9];
+      // A reply that stops before the checksum's two bytes cannot be judged.
+      if (!answers || used < kChecksumReplyAt + 2) return;
+      const uint64_t boardChecksum =
+          st_.rxReport[kChecksumReplyAt] * 256u + st_.rxReport[kChecksumReplyAt + 1];
       const bool success = boardChecksum == st_.ftp_checksum_integer;
       st_.updateFinished = true;
       SendFinalCommand();
@@ -107,12 +106,21 @@ void UpdateEngine::OnActionButtonClick() {
   ports_.server.downloadNewVerHexFile();
 }
 
+bool UpdateEngine::hasEnded(std::string_view step, std::string_view consequence) {
+  if (!isFinalStatus(st_.iStatus)) return false;
+  ports_.diag.systemLog(joined(
+      {step, ": the update has already ended (", statusName(st_.iStatus), ")", consequence}));
+  return true;
+}
+
 void UpdateEngine::releaseAccepted(std::string_view versionStr) {
+  if (hasEnded("releaseAccepted")) return;
   ports_.window.showReady(versionStr);
   st_.iStatus = STATUS_DOWNLOAD_HEX_SUCCESS;
 }
 
 void UpdateEngine::showErrorAlertWithMessage(std::string_view message) {
+  if (hasEnded("showErrorAlertWithMessage")) return;
   ports_.window.showServerError();
   st_.iStatus = STATUS_ERROR;
   ports_.window.alertA(message);
@@ -134,26 +142,15 @@ void UpdateEngine::boardStoppedAnswering() {
 }
 
 void UpdateEngine::firmwareStored(uint64_t expectedChecksum) {
-  // A download that ends after the update did (board removed, error) must not bring the
-  // programming view back over the final one.
-  if (isFinalStatus(st_.iStatus)) {
-    ports_.diag.systemLog(strprintf("firmwareStored: the update has already ended (%s)",
-                                    statusName(st_.iStatus).data()));
-    return;
-  }
+  if (hasEnded("firmwareStored")) return;
   st_.ftp_checksum_integer = expectedChecksum;
   ports_.window.setUpUpdateHexUI();
   LoadHexFile();
 }
 
 void UpdateEngine::LoadHexFile() {
-  // A download that completes after the board was removed (or after an error) must not bring the
-  // programming view back or send to a board that is gone.
-  if (isFinalStatus(st_.iStatus)) {
-    ports_.diag.systemLog(strprintf("LoadHexFile: the update has already ended (%s); not loading",
-                                    statusName(st_.iStatus).data()));
-    return;
-  }
+  // Nothing is sent to a board that is gone, or after a verdict.
+  if (hasEnded("LoadHexFile", "; not loading")) return;
   // A firmware stored again mid-transfer starts a new image: nothing of it has been sent yet.
   st_.acodeOffset = 0;
   st_.acodeLength = 0;
@@ -172,10 +169,11 @@ void UpdateEngine::LoadHexFile() {
   // A damaged or scattered file can only be programmed wrong, an image with no data would leave
   // the board without firmware, and one past the packet-number limit could never finish: each is
   // refused before any frame goes out.
-  if (image.damagedLine) {
-    ports_.diag.systemLog(strprintf("LoadHexFile: the firmware file is damaged at line %d; refused",
-                                    *image.damagedLine));
-    showSetupErrorAlertWithMessage(damagedFileMessage(*image.damagedLine));
+  if (const auto& damage = image.damagedLine) {
+    ports_.diag.systemLog(
+        strprintf("LoadHexFile: the firmware file is damaged at line %d (%s); refused",
+                  damage->line.value_or(0), damage->reason.c_str()));
+    showSetupErrorAlertWithMessage(damagedFileMessage(*damage));
     return;
   }
   if (image.tooLarge) {
@@ -231,19 +229,20 @@ void UpdateEngine::DoUpdate() {
     st_.acodeOffset = 0;
     st_.progressPercent = 0;
     frame = makeFrame(Command::FirstTransfer, 3);
-    putU32LE(frame, 12, st_.acodeTotal);
+    putU32LE(frame, kImageLengthAt, st_.acodeTotal);
     // An image shorter than the first frame's room goes out as far as it goes, zeros after.
-    const uint32_t count = std::min(kFirstFramePayload, st_.acodeLength);
-    std::memcpy(frame.data() + 16, st_.acodeImage.get(), count);
+    const uint32_t count = std::min(kFirstPayloadBytes, st_.acodeLength);
+    std::memcpy(frame.data() + kFirstPayloadAt, st_.acodeImage.get(), count);
     st_.acodeOffset += count;
     st_.acodeLength -= count;
     diag.standardOutput(sendDump(frame));
     st_.packNo += 2;
-  } else if (st_.acodeLength >= kDataFramePayload) {
+  } else if (st_.acodeLength >= kDataPayloadBytes) {
     frame = makeFrame(Command::Data, st_.packNo);
-    std::memcpy(frame.data() + 8, st_.acodeImage.get() + st_.acodeOffset, kDataFramePayload);
-    st_.acodeOffset += kDataFramePayload;
-    st_.acodeLength -= kDataFramePayload;
+    std::memcpy(frame.data() + kDataPayloadAt, st_.acodeImage.get() + st_.acodeOffset,
+                kDataPayloadBytes);
+    st_.acodeOffset += kDataPayloadBytes;
+    st_.acodeLength -= kDataPayloadBytes;
     diag.standardOutput(sendDump(frame));
     diag.standardOutput(strprintf("============================================= %u remain %u\n",
                                   st_.acodeTotal, st_.acodeLength));
@@ -254,7 +253,8 @@ void UpdateEngine::DoUpdate() {
                                   st_.packNo));
     frame = makeFrame(Command::Data, st_.packNo);
     if (st_.acodeLength > 0) {
-      std::memcpy(frame.data() + 8, st_.acodeImage.get() + st_.acodeOffset, st_.acodeLength);
+      std::memcpy(frame.data() + kDataPayloadAt, st_.acodeImage.get() + st_.acodeOffset,
+                  st_.acodeLength);
     }
     st_.acodeOffset += st_.acodeLength;
     st_.acodeLength = 0;

@@ -58,7 +58,6 @@ class UpdateEngine final : public ServerAnswerPort {
 
   const EngineState& state() const { return st_; }
   const std::filesystem::path& hexFile() const override { return hexFile_; }
-  uint32_t updateStatus() const override { return st_.iStatus; }
 
   // The link has taken the board: the sync frame goes out; packNo is left alone.
   void SyncOnTake();
@@ -69,6 +68,8 @@ class UpdateEngine final : public ServerAnswerPort {
 
   // The action button: ends the application in a final status, otherwise starts the download.
   void OnActionButtonClick();
+  // The server's answers. Once the update has ended (a final status) each is logged and dropped:
+  // a late answer must not bring a view back over the final one.
   // A release line was accepted: the Ready view, then STATUS_DOWNLOAD_HEX_SUCCESS.
   void releaseAccepted(std::string_view versionStr) override;
   // The Server error view with `message` in the alert (release fetch or download failed).
@@ -92,6 +93,8 @@ class UpdateEngine final : public ServerAnswerPort {
   void writeFrame(const Frame& frame);  // the frame alone, its packet number kept
                                         // send dump, then the report
   void logStatus();
+  // The update has ended: `step` is logged as dropped and must change nothing.
+  bool hasEnded(std::string_view step, std::string_view consequence = "");
 
   Ports ports_;
   std::filesystem::path hexFile_;

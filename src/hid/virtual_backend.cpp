@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "common/diagnostics.h"
+#include "common/unique_fd.h"
 #include "hid/hid_backend.h"
 #include "hid/virtual_device.h"
 
@@ -31,15 +32,12 @@ constexpr int kWriteLimitMs = 1000;
 
 class VirtualConnection final : public HidConnection {
  public:
-  explicit VirtualConnection(int fd) : fd_(fd) {}
-  ~VirtualConnection() override { ::close(fd_); }
-  VirtualConnection(const VirtualConnection&) = delete;
-  VirtualConnection& operator=(const VirtualConnection&) = delete;
+  explicit VirtualConnection(UniqueFd fd) : fd_(std::move(fd)) {}
 
   // The socket never blocks: a board that stops reading gets kWriteLimitMs to take the report.
   HidWrite write(const uint8_t (&report)[65], std::string& error) override {
     for (int attempt = 0; attempt < 2; ++attempt) {
-      const ssize_t sent = ::send(fd_, report, sizeof report, MSG_NOSIGNAL | MSG_DONTWAIT);
+      const ssize_t sent = ::send(fd_.get(), report, sizeof report, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (sent == static_cast<ssize_t>(sizeof report)) return HidWrite::Written;
       if (sent >= 0) {
         error = "short write";
@@ -49,7 +47,7 @@ class VirtualConnection final : public HidConnection {
         error = std::strerror(errno);
         return HidWrite::Gone;
       }
-      pollfd p{fd_, POLLOUT, 0};
+      pollfd p{fd_.get(), POLLOUT, 0};
       ::poll(&p, 1, kWriteLimitMs);
     }
     error = "the board took no report for a second";
@@ -57,24 +55,24 @@ class VirtualConnection final : public HidConnection {
   }
 
   int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) override {
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p{fd_.get(), POLLIN, 0};
     const int ready = ::poll(&p, 1, timeoutMs);
     if (ready == 0 || (ready < 0 && errno == EINTR)) return 0;
     if (ready < 0) {
       error = std::strerror(errno);
       return -1;
     }
-    const ssize_t got = ::recv(fd_, into, capacity, MSG_DONTWAIT);
+    const ssize_t got = ::recv(fd_.get(), into, capacity, MSG_DONTWAIT);
     if (got > 0) return static_cast<int>(got);
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
     error = got == 0 ? "device disconnected" : std::strerror(errno);
     return -1;
   }
 
-  int pollDescriptor() const override { return fd_; }
+  int pollDescriptor() const override { return fd_.get(); }
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 class VirtualBackend final : public HidBackend {
@@ -104,17 +102,13 @@ class VirtualBackend final : public HidBackend {
     }
     // Non-blocking, so that neither the connect nor a later send can hold the I/O thread: a
     // board whose backlog is full is simply tried again at the next enumeration.
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd ||
+        ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
       error = std::strerror(errno);
       return nullptr;
     }
-    auto connection = std::make_unique<VirtualConnection>(fd);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
-      error = std::strerror(errno);
-      return nullptr;
-    }
-    return connection;
+    return std::make_unique<VirtualConnection>(std::move(fd));
   }
 
  private:

@@ -9,44 +9,11 @@
 #include "records/checksum_text.h"
 #include "records/split.h"
 #include "records/url_escape.h"
+#include "records/utf8.h"
 
 namespace trident {
 
 namespace {
-
-// Decodes strict UTF-8 into code points; absent on the first malformed sequence.
-std::optional<std::u32string> codePoints(std::string_view bytes) {
-  std::u32string out;
-  out.reserve(bytes.size());
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    size_t extra = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1, cp = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2, cp = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3, cp = lead & 0x07, min = 0x10000;
-    } else {
-      return std::nullopt;
-    }
-    if (i + extra >= bytes.size()) return std::nullopt;
-    for (size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      cp = cp << 6 | (next & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
-    out.push_back(cp);
-    i += extra + 1;
-  }
-  return out;
-}
 
 // White space and line breaks as the scanner skips them: Unicode separators, the ASCII controls
 // from tab to carriage return, and NEL.
@@ -140,15 +107,6 @@ class LogLines final : public Diagnostics {
   std::vector<std::string>& lines_;
 };
 
-// "0x" and four hex digits is how the board's checksum is written; a pair that is not hex would
-// read as 0 and the board be judged against a value nobody wrote.
-bool hasChecksumDigits(std::string_view checkSumStr) {
-  const auto points = codePoints(checkSumStr);
-  if (!points || points->size() < 6) return false;
-  return std::all_of(points->begin() + 2, points->begin() + 6,
-                     [](char32_t c) { return hexDigitValue(c) >= 0; });
-}
-
 // The scheme and authority a URL names, the scheme and host in lower case.
 std::string origin(std::string_view url) {
   const size_t scheme = url.find("://");
@@ -210,7 +168,7 @@ ReleaseReading readReleaseText(std::string_view body, std::string_view url,
     return refuse("Parse txt file error");
   }
   const auto& checkSumStr = release.checkSumStr();
-  if (!checkSumStr || isCheckSumStrTooShort(*checkSumStr) || !hasChecksumDigits(*checkSumStr)) {
+  if (!checkSumStr || !hasChecksumDigits(*checkSumStr)) {
     log.push_back("DEBUG: checkSumStr error");
     return refuse("checkSumStr error");
   }

@@ -34,7 +34,7 @@ int64_t hexStringToInteger(std::string_view text);
 // the two after them its low byte. The board sends its sum low byte first and the engine reads
 // its reply as byte 8 * 256 + byte 9, so the value is kept swapped: "0x1234" gives 0x3412. A pair
 // that is not hex counts as 0; characters after the sixth are ignored. Characters are counted as
-// code points, as the checksum length rule counts them.
+// code points, as hasChecksumDigits counts them.
 uint64_t ftpChecksumInteger(std::string_view checkSumStr);
 
 // A release description is a few lines; a body larger than this is refused unread.

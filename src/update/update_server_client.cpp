@@ -6,10 +6,9 @@
 #include <random>
 #include <system_error>
 
-#include "engine/status.h"
 #include "records/release_text.h"
 #include "records/url_escape.h"
-#include "update/variants.h"
+#include "records/variants.h"
 
 namespace trident {
 
@@ -107,14 +106,6 @@ void UpdateServerClient::downloadNewVerUpdateInfoBy(const std::string& ftpTxtUrl
       kMaxReleaseDescriptionBytes);
 }
 
-bool UpdateServerClient::updateHasEnded(std::string_view answer) {
-  const uint32_t status = ports_.answers.updateStatus();
-  if (!isFinalStatus(status)) return false;
-  ports_.diag.systemLog(joined({"DEBUG: [Download] the update has already ended (",
-                                statusName(status), "); ", answer, " is dropped"}));
-  return true;
-}
-
 void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::string& url,
                                                 const TransferOutcome& outcome) {
   auto& diag = ports_.diag;
@@ -123,7 +114,6 @@ void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::strin
                            "; its answer is dropped"}));
     return;
   }
-  if (updateHasEnded(joined({"the answer for ", url}))) return;
   if (!outcome.ok() && !outcome.tooLarge) {
     diag.systemLog("DEBUG: [Download] dataTask error");
     ports_.answers.showErrorAlertWithMessage(*outcome.error);
@@ -172,7 +162,6 @@ void UpdateServerClient::firmwareDownloaded(const RemoteTxtFileViewModel& releas
                                             const std::optional<std::string>& transferError,
                                             const std::optional<std::string>& writeError) {
   auto& diag = ports_.diag;
-  if (updateHasEnded("the firmware download")) return;
   if (transferError) {
     diag.systemLog("DEBUG: dataTaskA error");
     ports_.answers.showErrorAlertWithMessage(*transferError);

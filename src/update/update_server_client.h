@@ -22,8 +22,8 @@ namespace trident {
 // Only the newest release-description fetch may change the window and currentRelease: an older
 // one that ends later is logged and dropped. The firmware download works from the release that
 // was current at the click: the click supersedes any fetch still running, and no fetch starts
-// after it. Once the update has
-// ended (error, done, board removed) no answer from the server changes anything.
+// after it. Every answer is handed on: the engine alone drops those that come after its update
+// has ended.
 class UpdateServerClient final : public UpdateServerPort {
  public:
   struct Ports {
@@ -65,7 +65,6 @@ class UpdateServerClient final : public UpdateServerPort {
   void firmwareDownloaded(const RemoteTxtFileViewModel& release,
                           const std::optional<std::string>& transferError,
                           const std::optional<std::string>& writeError);
-  bool updateHasEnded(std::string_view answer);
 
   Ports ports_;
   std::string ftpRootUrlStr_;

@@ -119,7 +119,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LocalFirmware, StandsInForTheServerWithItsNameAndChecksum) {
   struct Answers final : ServerAnswerPort {
     const std::filesystem::path& hexFile() const override { return file; }
-    uint32_t updateStatus() const override { return 0; }
     void releaseAccepted(std::string_view v) override { said += "release " + std::string(v) + ";"; }
     void showErrorAlertWithMessage(std::string_view) override { said += "error;"; }
     void firmwareStored(uint64_t c) override { said += "firmware " + std::to_string(c) + ";"; }

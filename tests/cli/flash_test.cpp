@@ -117,7 +117,6 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
 
 std::vector<FlashCase> runs() {
   const char* tournament = kTournament.c_str();
-  const std::string check = "--checksum takes the board's checksum as 0x and four hex digits";
   // clang-format off
   std::vector<FlashCase> runs{
     // Updated, from the server or from a local file. Replies that do not answer are passed over.
@@ -156,8 +155,6 @@ std::vector<FlashCase> runs() {
     {"unknownVariant", "", "--variant turbo", nullptr, 64,
         {"--variant takes tournament or standard, not turbo"}, ""},
     {"hexWithoutChecksum", "", "--hex x.hex", nullptr, 64, {"--hex and --checksum go together"}, ""},
-    {"shortChecksum", "", "--hex x.hex --checksum 0x12", nullptr, 64, {check + " (e.g. 0x1234), not 0x12 "}, ""},
-    {"nonHexChecksum", "", "--hex x.hex --checksum 0xzz34", nullptr, 64, {check}, ""},
     {"gopherServer", "", "--server gopher://127.0.0.1", nullptr, 64,
         {"--server takes an ftp://, ftps://, http:// or https:// URL: gopher://127.0.0.1"}, ""},
     {"wordyTimeout", "", "--reply-timeout soon", nullptr, 64,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 #include <optional>
 
@@ -34,47 +35,35 @@ std::string rec(uint16_t address, uint8_t type, Bytes data) {
   return line + "\n";
 }
 
+const std::string a = rec(0, 0, {1, 2, 3, 4}), b = rec(4, 0, {5, 6}), c = rec(6, 0, {7}),
+                  eof = ":00000001FF\n";
+
 // The board takes a length and a stream, and its 16-bit sum cannot see order: a file is loaded
 // only when every record is sound and the data, placed at its addresses, runs on without a gap or
-// an overlap to an end-of-file record. Otherwise it is refused at the first line that shows it.
-TEST(HexLoader, LoadsOneUnbrokenRunAndRefusesAnythingElseAtItsFirstBadLine) {
-  const std::string a = rec(0, 0, {1, 2, 3, 4}), b = rec(4, 0, {5, 6}), c = rec(6, 0, {7}),
-                    eof = ":00000001FF\n", ela8 = rec(0, 4, {8, 0}), cr = a.substr(0, 19) + "\r\n";
+// an overlap to an end-of-file record.
+TEST(HexLoader, LoadsOneUnbrokenRun) {
+  const std::string ela8 = rec(0, 4, {8, 0}), cr = a.substr(0, 19) + "\r\n";
   const Bytes all{1, 2, 3, 4, 5, 6, 7};
   std::string lower = a;
   std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
   const struct {
     std::string text;
     Bytes bytes;
-    std::optional<int32_t> damagedLine;
     std::optional<std::string> trace;  // the lines the loader skipped, where checked
   } cases[] = {
-      {a + b + c + eof, all, {}, skipped(3, eof)},
+      {a + b + c + eof, all, skipped(3, eof)},
       // CRLF, blank lines, and data after the end record where it continues the run.
-      {cr + "\r\n  \n" + b + eof + c, all, {}, {}},
+      {cr + "\r\n  \n" + b + eof + c, all, {}},
       // Extended linear and segment addresses; the run goes on across 64 KiB.
       {ela8 + rec(0xFFFC, 0, {1, 2, 3, 4}) + rec(0, 4, {8, 1}) + rec(0, 0, {5, 6}) + eof,
        {1, 2, 3, 4, 5, 6},
-       {},
        skipped(0, ela8) + skipped(2, rec(0, 4, {8, 1})) + skipped(4, eof)},
       {rec(0, 2, {0x10, 0}) + rec(0, 0, {1, 2}) + rec(0, 4, {0, 1}) + rec(2, 0, {3}) + eof,
        {1, 2, 3},
-       {},
        {}},
-      {lower + eof, {1, 2, 3, 4}, {}, {}},
-      {"", {}, {}, ""},                           // empty: refused later for holding no data
-      {eof, {}, {}, skipped(0, eof)},             // no data either
-      {b + a + eof, {5, 6}, 2, {}},               // back
-      {a + c + eof, {1, 2, 3, 4}, 2, {}},         // a gap
-      {a + a + eof, {1, 2, 3, 4}, 2, {}},         // overlap
-      {a + b, {1, 2, 3, 4, 5, 6}, 3, {}},         // cut at a line's end
-      {a + b.substr(0, 9), {1, 2, 3, 4}, 2, {}},  // cut in a line
-      {a.substr(0, 15) + "05" + a.substr(17), {}, 1, {}},  // its record checksum fails
-      {":04000000zz223344" + a.substr(17), {}, 1, {}},
-      {"junk000junk\n" + a + eof, {}, 1, {}},  // "00" in columns 7-8
-      {rec(0, 6, {}) + a + eof, {}, 1, {}},    // no such record type
-      {std::string(":02\0zz04FFFF\n", 13), {}, 1, {}},
-      {":FF000000" + std::string(510, 'A') + "00" + std::string(979, '7') + "\n" + eof, {}, 1, {}},
+      {lower + eof, {1, 2, 3, 4}, {}},
+      {"", {}, ""},                // empty: refused later for holding no data
+      {eof, {}, skipped(0, eof)},  // no data either
   };
   testing::TempDir dir;
   for (const auto& t : cases) {
@@ -85,12 +74,53 @@ TEST(HexLoader, LoadsOneUnbrokenRunAndRefusesAnythingElseAtItsFirstBadLine) {
     testing::RecordingDiagnostics diag;
     EXPECT_EQ(readHexImage(dir / "t.hex", image, lineNO, diag), HexLoadStatus::Loaded);
     EXPECT_EQ(Bytes(image.bytes.get(), image.bytes.get() + image.length), t.bytes);
-    EXPECT_EQ(image.damagedLine, t.damagedLine);
+    EXPECT_EQ(image.damagedLine, std::nullopt);
     EXPECT_EQ(diag.log, Views{"path of Acode : " + (dir / "t.hex").string()});
     if (!t.trace) continue;
     EXPECT_EQ(diag.out, "fopen(Acode) success\nfsize=" + std::to_string(t.text.size()) + "\n" +
                             *t.trace + std::string(21, '=') +
                             " eof reading file, then send cmd-sync, then update A\n\n");
+  }
+}
+
+// Anything else is refused at the first line that shows it, before any frame goes out: the alert
+// gives the line, the log the reason too.
+TEST(HexLoader, RefusesADamagedFileAtItsFirstBadLineAndLogsWhy) {
+  const struct {
+    std::string text;
+    int32_t line;
+    std::string reason;
+  } cases[] = {
+      {b + a + eof, 2, "data goes back"},
+      {a + c + eof, 2, "gap in the data"},
+      {a + a + eof, 2, "data overlaps"},
+      {a + b, 3, "no end-of-file record"},  // cut at a line's end
+      {a + b.substr(0, 9), 2, "record too short"},
+      {a + ":0300000001020304F3\n" + eof, 2, "length byte does not match the line"},
+      {a.substr(0, 15) + "05" + a.substr(17), 1, "record checksum"},
+      {":04000000zz223344" + a.substr(17), 1, "not a hex digit"},
+      {"junk000junk\n" + a + eof, 1, "no start code"},  // "00" in columns 7-8
+      {rec(0, 6, {}) + a + eof, 1, "unknown record type"},
+      {a + rec(0, 1, {0}), 2, "wrong length for its record type"},
+      {std::string(":02\0zz04FFFF\n", 13), 1, "odd number of hex digits"},
+      {":" + std::string(600, '0') + "\n" + eof, 1, "record too long"},
+      {":FF000000" + std::string(510, 'A') + "00" + std::string(979, '7') + "\n" + eof, 1,
+       "line too long"},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.reason);
+    SimRig rig;
+    testing::writeFile(rig.engine.hexFile(), t.text);
+    rig.runUpdate(rig.engine.hexFile(), 0);
+    EXPECT_TRUE(rig.diag.logged(
+        strprintf("LoadHexFile: the firmware file is damaged at line %d (%s); refused", t.line,
+                  t.reason.c_str())))
+        << rig.diag.log.back();
+    const Views& events = rig.window.events;
+    EXPECT_EQ(Views(events.end() - 2, events.end()),
+              (Views{"adjustToErrorUI",
+                     strprintf("alertA(Error: The firmware file is damaged (line %d))", t.line)}));
+    EXPECT_EQ(rig.sent.size(), 1u);  // the sync when the board was taken
   }
 }
 
@@ -239,13 +269,7 @@ TEST_P(UpdateThatEnds, ShowsItsEndAndThenOnlyCloses) {
   rig.engine.RemovalRule(BOOTLOADER_VID, BOOTLOADER_PID);
   const bool done = c.views.back().starts_with("showUpdateResult");
   EXPECT_EQ(events.back(), done ? c.views.back() : kRemoved);
-  // Then nothing goes out or is loaded, and a click ends the application.
-  const std::string status = done ? "STATUS_DONE" : "STATUS_DEVICE_REMOVED";
-  rig.engine.firmwareStored(0);
-  rig.engine.LoadHexFile();
-  EXPECT_TRUE(rig.diag.logged("firmwareStored: the update has already ended (" + status + ")"));
-  EXPECT_TRUE(
-      rig.diag.logged("LoadHexFile: the update has already ended (" + status + "); not loading"));
+  // Then a click ends the application.
   rig.engine.OnActionButtonClick();
   EXPECT_EQ(events.back(), "terminate");
   EXPECT_EQ(rig.server.downloads, 1);
@@ -267,13 +291,6 @@ const End kEnds[] = {
     {"silentAfter20", {false, 20, {}, false, false}, nullptr, 21, {kSetUp}, "", 2000},
     {"missing", {}, "missing", 1, kNoFile, "\nfopen(Acode) fail\n", 0},
     {"empty", {}, "", 1, kNoData, kNoRecords, 0},
-    {"notHex",
-     {},
-     "<html>550 Not found</html>\n",
-     1,
-     setupError("The firmware file is damaged (line 1)"),
-     "LoadHexFile: the firmware file is damaged at line 1; refused",
-     0},
     {"tooLarge", {}, "tooLarge", 1, kTooLarge, kOver, kMaxImageBytes},
 };
 INSTANTIATE_TEST_SUITE_P(Ends, UpdateThatEnds, ::testing::ValuesIn(kEnds),
@@ -309,16 +326,57 @@ TEST(UpdateEngine, OnlyTheExpectedReplyAnswers) {
   EXPECT_EQ(rig.sent.size(), 3u);
   for (uint8_t n : {4, 6, 8, 2, 4})
     reply({0, 0, 0, 0, n, 0});
-  reply({0, 0, 0, 0, 6, 0, 0, 0, 0x12});                      // too short to carry the checksum
-  reply({0, 0, 0, 0, 6, 0, 0, 0, 0x12, 0x34});                // byte 8 is the high byte
-  rig.engine.showErrorAlertWithMessage("Failed to connect");  // a server error, after all that
-  EXPECT_EQ(Views(rig.window.events.end() - 3, rig.window.events.end()),
-            (Views{kComplete, "showServerError", "alertA(Failed to connect)"}));
+  reply({0, 0, 0, 0, 6, 0, 0, 0, 0x12});        // too short to carry the checksum
+  reply({0, 0, 0, 0, 6, 0, 0, 0, 0x12, 0x34});  // byte 8 is the high byte
+  EXPECT_EQ(rig.window.events.back(), kComplete);
   // Each reply is logged with the status it found.
   for (const char* status :
        {"WAIT_GET_DUNNO_DEVICE_FWVER", "WAIT_DOWNLOAD_HEX", "DOWNLOAD_HEX_SUCCESS", "PRE_UPDATE",
         "PEND_UPDATE", "WAIT_CHECKSUM"}) {
     EXPECT_TRUE(rig.diag.logged(std::string("iStatus = STATUS_") + status)) << status;
+  }
+}
+
+// Once the update has ended (an error, the verdict, the board removed), whatever the server still
+// answers is logged and dropped: no view comes back over the final one, nothing is loaded or sent.
+TEST(UpdateEngine, DropsEveryServerAnswerThatComesAfterTheEnd) {
+  const auto image = testing::randomBytes(100, 4);
+  const std::pair<std::string, std::function<void(SimRig&)>> ends[] = {
+      {"STATUS_ERROR",
+       [](SimRig& rig) {
+         rig.takeBoard();
+         rig.engine.showErrorAlertWithMessage("Failed to connect");
+       }},
+      {"STATUS_DONE", [](SimRig& rig) { rig.runUpdate(rig.engine.hexFile(), 0); }},
+      {"STATUS_DEVICE_REMOVED",
+       [](SimRig& rig) {
+         rig.takeBoard();
+         rig.engine.RemovalRule(BOOTLOADER_VID, BOOTLOADER_PID);
+       }},
+  };
+  const std::pair<std::string, std::function<void(UpdateEngine&)>> answers[] = {
+      {"releaseAccepted", [](UpdateEngine& engine) { engine.releaseAccepted("V9"); }},
+      {"showErrorAlertWithMessage",
+       [](UpdateEngine& engine) { engine.showErrorAlertWithMessage("Failed to connect"); }},
+      {"firmwareStored", [](UpdateEngine& engine) { engine.firmwareStored(0); }},
+      {"LoadHexFile", [](UpdateEngine& engine) { engine.LoadHexFile(); }},
+  };
+  for (const auto& [status, end] : ends) {
+    for (const auto& [name, answer] : answers) {
+      SCOPED_TRACE(status + " " + name);
+      SimRig rig;
+      std::filesystem::copy_file(testing::objcopyHex(rig.dir, image), rig.engine.hexFile());
+      end(rig);
+      const Views views = rig.window.events;
+      const size_t sent = rig.sent.size();
+      answer(rig.engine);
+      rig.pump();
+      EXPECT_EQ(statusName(rig.engine.state().iStatus), status);
+      EXPECT_EQ(rig.window.events, views);
+      EXPECT_EQ(rig.sent.size(), sent);
+      EXPECT_TRUE(rig.diag.logged(name + ": the update has already ended (" + status + ")" +
+                                  (name == "LoadHexFile" ? "; not loading" : "")));
+    }
   }
 }
 

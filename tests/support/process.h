@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/unique_fd.h"
 #include "support/test_support.h"
 
 // Child processes and waiting, defined here, inline: each piece is a few lines.
@@ -37,26 +38,6 @@ inline bool waitFor(const std::function<bool()>& done,
   }
   return true;
 }
-
-// A file descriptor, closed at the end of its scope.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 // A child process whose standard output and error are collected as it runs, in an anonymous file
 // rather than a pipe: nothing has to drain it, and all of it is there once the process has ended.

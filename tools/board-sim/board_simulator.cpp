@@ -47,19 +47,19 @@ BoardSimulator::Response BoardSimulator::receive(const uint8_t* report, size_t l
     return response;
   }
   if (command == static_cast<uint8_t>(Command::FirstTransfer)) {
-    announced_ =
-        frame[12] | frame[13] << 8 | frame[14] << 16 | static_cast<uint32_t>(frame[15]) << 24;
-    programmed_.assign(frame.begin() + 16, frame.begin() + 16 + std::min<uint32_t>(48, announced_));
+    announced_ = getU32LE(frame, kImageLengthAt);
+    const auto first = frame.begin() + kFirstPayloadAt;
+    programmed_.assign(first, first + std::min(kFirstPayloadBytes, announced_));
     transferOpen_ = true;
   } else if (command == static_cast<uint8_t>(Command::Data) && transferOpen_) {
     const uint32_t remaining = announced_ - static_cast<uint32_t>(programmed_.size());
-    const uint32_t take = std::min<uint32_t>(56, remaining);
-    programmed_.insert(programmed_.end(), frame.begin() + 8, frame.begin() + 8 + take);
-    if (remaining < 56) {
+    const auto data = frame.begin() + kDataPayloadAt;
+    programmed_.insert(programmed_.end(), data, data + std::min(kDataPayloadBytes, remaining));
+    if (remaining < kDataPayloadBytes) {
       transferOpen_ = false;
       const uint16_t sum = static_cast<uint16_t>(checksum() + (faults_.wrongChecksum ? 1 : 0));
-      reply[8] = static_cast<uint8_t>(sum);
-      reply[9] = static_cast<uint8_t>(sum >> 8);
+      reply[kChecksumReplyAt] = static_cast<uint8_t>(sum);
+      reply[kChecksumReplyAt + 1] = static_cast<uint8_t>(sum >> 8);
     }
   }
 

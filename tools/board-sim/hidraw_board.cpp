@@ -64,13 +64,13 @@ struct HidrawBoard::State {
   bool refuseUntilAllowed = false;
   bool plugged = true;
   bool unplugRequested = false;
-  int peer = -1;
+  UniqueFd peer;
 
   // The node's permission is the pty's own; the far end we hold open reaches it without a path.
   void allow() {
     refusalsLeft = 0;
     refuseUntilAllowed = false;
-    if (peer >= 0) ::fchmod(peer, 0666);
+    if (peer) ::fchmod(peer.get(), 0666);
   }
 };
 
@@ -151,10 +151,11 @@ HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceOptions
   };
   syspaths_ = {"/sys" + hidraw, "/sys" + hid, "/sys" + interface, "/sys" + usb};
 
+  // A throw below skips the destructor: the descriptors close with their owners.
   int wake[2];
   if (::pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-  wakeRead_ = wake[0];
-  wakeWrite_ = wake[1];
+  wakeRead_.reset(wake[0]);
+  wakeWrite_.reset(wake[1]);
 
   std::lock_guard bedLock(bed_.mutex_);
   for (int i = 0; i < 3; ++i) {
@@ -165,11 +166,11 @@ HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceOptions
   master_ = umockdev_testbed_get_dev_fd(bed_.bed_, node_.c_str());
   if (master_ < 0) throw std::runtime_error("umockdev made no pty for " + node_);
   ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-  state_->peer = ::ioctl(master_, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (state_->peer < 0) throw std::runtime_error("cannot hold " + node_ + " open");
+  state_->peer.reset(::ioctl(master_, TIOCGPTPEER, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!state_->peer) throw std::runtime_error("cannot hold " + node_ + " open");
   state_->refusalsLeft = options_.refusedOpens;
   state_->refuseUntilAllowed = options_.refuseUntilAllowed;
-  if (options_.refusedOpens > 0 || options_.refuseUntilAllowed) ::fchmod(state_->peer, 0);
+  if (options_.refusedOpens > 0 || options_.refuseUntilAllowed) ::fchmod(state_->peer.get(), 0);
 
   GError* error = nullptr;
   if (options_.refusedOpens > 0 || options_.refuseUntilAllowed || !options_.answers) {
@@ -199,8 +200,6 @@ HidrawBoard::~HidrawBoard() {
   unplug();
   if (thread_.joinable()) thread_.join();
   if (handler_) g_object_unref(handler_);
-  ::close(wakeRead_);
-  ::close(wakeWrite_);
 }
 
 void HidrawBoard::unplug() {
@@ -209,7 +208,7 @@ void HidrawBoard::unplug() {
     state_->unplugRequested = true;
   }
   const char byte = 1;
-  [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_, &byte, 1);
+  [[maybe_unused]] const ssize_t ignored = ::write(wakeWrite_.get(), &byte, 1);
   waitUnplugged(std::chrono::seconds(5));
 }
 
@@ -250,11 +249,11 @@ void HidrawBoard::serve() {
       std::lock_guard lock(state_->mutex);
       if (state_->unplugRequested) break;
     }
-    pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
     if (::poll(fds, 2, 200) <= 0) continue;
     if (fds[1].revents & POLLIN) {
       char drain[16];
-      [[maybe_unused]] const ssize_t drained = ::read(wakeRead_, drain, sizeof drain);
+      [[maybe_unused]] const ssize_t drained = ::read(wakeRead_.get(), drain, sizeof drain);
     }
     if (!(fds[0].revents & POLLIN)) continue;
     const auto arrived = std::chrono::steady_clock::now();
@@ -321,15 +320,11 @@ void HidrawBoard::hangUp() {
     if (handler_ && !umockdev_testbed_detach_ioctl(bed_.bed_, node_.c_str(), &error))
       g_clear_error(&error);
     // umockdev keeps the master end for good; /dev/null in its place closes the pty's master.
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null >= 0) {
-      ::dup2(null, master_);
-      ::close(null);
-    }
+    const UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (null) ::dup2(null.get(), master_);
   }
   std::lock_guard lock(state_->mutex);
-  if (state_->peer >= 0) ::close(state_->peer);
-  state_->peer = -1;
+  state_->peer.reset();
   state_->plugged = false;
   state_->changed.notify_all();
 }

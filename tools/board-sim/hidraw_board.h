@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "board_simulator.h"
+#include "common/unique_fd.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
@@ -76,8 +77,8 @@ class HidrawBoard {
   std::shared_ptr<State> state_;
   UMockdevIoctlBase* handler_ = nullptr;
   int master_ = -1;  // umockdev's end of the pty; umockdev owns it
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
+  UniqueFd wakeRead_;
+  UniqueFd wakeWrite_;
   std::thread thread_;
 };
 

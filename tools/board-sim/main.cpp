@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "board_simulator.h"
+#include "common/unique_fd.h"
 #include "hid/virtual_device.h"
 #ifdef TRIDENT_HIDRAW_BOARD
 #include "hidraw_board.h"
@@ -170,20 +171,6 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
   return std::nullopt;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The socket file is the device being plugged in: it goes away with this object.
 class SocketFile {
  public:
@@ -272,8 +259,8 @@ int conclude(const Board& b, const BoardSimulator& board) {
 
 // A board's socket, bound and listening: a host that looks finds it, though nobody serves it yet.
 struct Plug {
-  Plug(int fd, std::filesystem::path path) : listener(fd), file(std::move(path)) {}
-  Fd listener;
+  Plug(UniqueFd fd, std::filesystem::path path) : listener(std::move(fd)), file(std::move(path)) {}
+  UniqueFd listener;
   SocketFile file;
 };
 
@@ -286,7 +273,8 @@ std::unique_ptr<Plug> plugIn(const Options& o, const Board& b) {
                  path.c_str());
     return nullptr;
   }
-  auto plug = std::make_unique<Plug>(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0), path);
+  UniqueFd socket(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+  auto plug = std::make_unique<Plug>(std::move(socket), path);
   std::filesystem::remove(path);
   const int listener = plug->listener.get();
   if (listener < 0 ||
@@ -304,7 +292,7 @@ int serve(const Options& o, const Board& b, Plug& plug) {
   while (!interrupted && ::poll(&waitForHost, 1, 200) <= 0) {
   }
   if (interrupted) return 130;
-  Fd host(::accept4(plug.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  UniqueFd host(::accept4(plug.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (host.get() < 0) return 1;
 
   BoardSimulator board(b.faults);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,16 +10,18 @@
 namespace trident {
 
 // The firmware variants the pop-up offers, in pop-up order; the selected index picks the
-// release-description file on the update server.
+// release-description file on the update server, and trident-flash's --variant takes the name.
 struct FirmwareVariant {
+  std::string_view name;  // on the command line
   std::string_view title;
   std::string_view releasePath;
 };
 
 inline constexpr std::array<FirmwareVariant, 2> kFirmwareVariants{{
-    {"Tournament(No Turbo & Remap)",
+    {"tournament", "Tournament(No Turbo & Remap)",
      "/varnehex/VARNE_TRIDENT_Fighting_Board/TE/VARNE_TRIDENT_Fighting_Board_TE.txt"},
-    {"Standard", "/varnehex/VARNE_TRIDENT_Fighting_Board/VARNE_TRIDENT_Fighting_Board.txt"},
+    {"standard", "Standard",
+     "/varnehex/VARNE_TRIDENT_Fighting_Board/VARNE_TRIDENT_Fighting_Board.txt"},
 }};
 
 // The pop-up's titles, in index order.
@@ -26,6 +30,14 @@ inline std::vector<std::string> getPopUpBtnArray() {
   for (const auto& variant : kFirmwareVariants)
     titles.emplace_back(variant.title);
   return titles;
+}
+
+// The pop-up index of the variant with this command-line name; none for another name.
+inline std::optional<int64_t> variantNamed(std::string_view name) {
+  for (size_t i = 0; i < kFirmwareVariants.size(); ++i) {
+    if (kFirmwareVariants[i].name == name) return static_cast<int64_t>(i);
+  }
+  return std::nullopt;
 }
 
 }  // namespace trident

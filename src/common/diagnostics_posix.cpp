@@ -1,0 +1,37 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "common/diagnostics.h"
+#include "common/diagnostics_platform.h"
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+namespace trident {
+
+int processId() {
+  return static_cast<int>(::getpid());
+}
+
+unsigned long long currentThreadNumber() {
+#if defined(__linux__)
+  return static_cast<unsigned long long>(::syscall(SYS_gettid));
+#else
+  return std::hash<std::thread::id>{}(std::this_thread::get_id()) & 0xFFFFFFu;
+#endif
+}
+
+std::tm localTime(std::time_t seconds) {
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return local;
+}
+
+bool isTerminal(std::FILE* stream) {
+  return ::isatty(::fileno(stream)) == 1;
+}
+
+}  // namespace trident
