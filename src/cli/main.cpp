@@ -75,10 +75,11 @@ int main(int argc, char** argv) {
     HexImage image;
     int32_t lines = 0;
     NullDiagnostics quiet;
-    if (readHexImage(*options.hexFile, image, lines, quiet) == HexLoadStatus::Loaded &&
-        image.damagedLine) {
-      std::fprintf(stderr, "trident-flash: %s\n", damagedFileMessage(*image.damagedLine).c_str());
-      return static_cast<int>(FlashOutcome::FileError);
+    if (readHexImage(*options.hexFile, image, lines, quiet) == HexLoadStatus::Loaded) {
+      if (const auto refusal = imageRefusal(image)) {
+        std::fprintf(stderr, "trident-flash: %s\n", refusal->alert.c_str());
+        return static_cast<int>(FlashOutcome::FileError);
+      }
     }
   }
 

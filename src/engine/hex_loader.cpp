@@ -252,6 +252,23 @@ std::string damagedFileMessage(const Error& damage) {
   return strprintf("Error: The firmware file is damaged (line %d)", damage.line.value_or(0));
 }
 
+std::optional<ImageRefusal> imageRefusal(const HexImage& image) {
+  if (const auto& damage = image.damagedLine) {
+    return ImageRefusal{strprintf("the firmware file is damaged at line %d (%s)",
+                                  damage->line.value_or(0), damage->reason.c_str()),
+                        damagedFileMessage(*damage)};
+  }
+  if (image.tooLarge) {
+    return ImageRefusal{strprintf("the image holds more than %u bytes", kMaxImageBytes),
+                        "Error: The firmware file is too large for this board"};
+  }
+  if (image.length == 0) {
+    return ImageRefusal{"the firmware file holds no data records",
+                        "Error: The firmware file holds no firmware data"};
+  }
+  return std::nullopt;
+}
+
 void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diagnostics& diag) {
   image = HexImage{};
   lineNO = -1;

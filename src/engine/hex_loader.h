@@ -48,4 +48,13 @@ void decodeHexText(std::string_view text, HexImage& image, int32_t& lineNO, Diag
 // What the user is told of a damaged file: its line, not the reason.
 std::string damagedFileMessage(const Error& damage);
 
+// Why a loaded image must not be programmed, for the log and for the user: a damaged or scattered
+// file can only be programmed wrong, one past the packet-number limit could never finish, and one
+// with no data would leave the board without firmware. None when it may be programmed.
+struct ImageRefusal {
+  std::string log;
+  std::string alert;
+};
+std::optional<ImageRefusal> imageRefusal(const HexImage& image);
+
 }  // namespace trident

@@ -166,25 +166,10 @@ void UpdateEngine::LoadHexFile() {
   st_.acodeLength = image.length;
   st_.acodeTotal = image.length;
 
-  // A damaged or scattered file can only be programmed wrong, an image with no data would leave
-  // the board without firmware, and one past the packet-number limit could never finish: each is
-  // refused before any frame goes out.
-  if (const auto& damage = image.damagedLine) {
-    ports_.diag.systemLog(
-        strprintf("LoadHexFile: the firmware file is damaged at line %d (%s); refused",
-                  damage->line.value_or(0), damage->reason.c_str()));
-    showSetupErrorAlertWithMessage(damagedFileMessage(*damage));
-    return;
-  }
-  if (image.tooLarge) {
-    ports_.diag.systemLog(
-        strprintf("LoadHexFile: the image holds more than %u bytes; refused", kMaxImageBytes));
-    showSetupErrorAlertWithMessage("Error: The firmware file is too large for this board");
-    return;
-  }
-  if (st_.acodeTotal == 0) {
-    ports_.diag.systemLog("LoadHexFile: the firmware file holds no data records; refused");
-    showSetupErrorAlertWithMessage("Error: The firmware file holds no firmware data");
+  // Refused before any frame goes out.
+  if (const auto refusal = imageRefusal(image)) {
+    ports_.diag.systemLog("LoadHexFile: " + refusal->log + "; refused");
+    showSetupErrorAlertWithMessage(refusal->alert);
     return;
   }
   st_.packNo = 1;

@@ -51,6 +51,7 @@ std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args)
                     (dir / "hid").string() + " " + args);
   std::replace(argv.begin(), argv.end(), std::string("LOCAL"), (dir / "image.hex").string());
   std::replace(argv.begin(), argv.end(), std::string("DAMAGED"), (dir / "damaged.hex").string());
+  std::replace(argv.begin(), argv.end(), std::string("EMPTY"), (dir / "empty.hex").string());
   return std::make_unique<ChildProcess>(argv);
 }
 
@@ -94,6 +95,7 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
                fourth = hex.find('\n', third) + 1;
   writeFile(dir / "damaged.hex", hex.substr(0, second) + hex.substr(third, fourth - third) +
                                      hex.substr(second, third - second) + hex.substr(fourth));
+  writeFile(dir / "empty.hex", ":00000001FF\r\n");
   auto run = flash(dir, args);
   const int status = run->wait(30s);
   const std::string out = run->output();
@@ -146,6 +148,8 @@ std::vector<FlashCase> runs() {
     // Judged before a board is waited for: the board never hears of it.
     {"damagedLocalFile", "", "-q --hex DAMAGED --checksum 0xBd53", nullptr, 2,
         {"trident-flash: Error: The firmware file is damaged (line 2)\n"}, ""},
+    {"emptyLocalFile", "", "-q --hex EMPTY --checksum 0x0000", nullptr, 2,
+        {"trident-flash: Error: The firmware file holds no firmware data\n"}, ""},
     // Only a mouse is plugged in.
     {"noBootloader", "--vid 046d", "-q --wait 0.3", nullptr, 4,
         {"trident-flash: no bootloader appeared in time"}, ""},
