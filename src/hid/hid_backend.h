@@ -11,9 +11,10 @@
 
 namespace trident {
 
-// How a write ended. A device that does not take a report in time is not gone: the update's own
-// reply time-out decides what that means.
-enum class HidWrite { Written, Gone, TimedOut };
+// How a write ended. `Busy`: the device cannot take the report yet; the I/O thread keeps it and
+// tries again, writing to the other devices meanwhile, and lets a device go that takes none for
+// too long. A connection that can only block (hidapi) never says it.
+enum class HidWrite { Written, Gone, Busy };
 
 // An opened device. Used from one thread only (the HID I/O thread).
 class HidConnection {

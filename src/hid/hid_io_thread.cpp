@@ -27,6 +27,11 @@ constexpr auto kTurnaround = std::chrono::milliseconds(1);
 // The engine's answer usually comes within some tens of microseconds of the report it answers:
 // waiting for it awake that long saves the thread the wake-up that sleeping costs on every frame.
 constexpr auto kAwakeForAnswer = std::chrono::microseconds(300);
+// A device that takes none of the frames waiting for it for this long, or lets this many pile
+// up, is let go as removed: one board that stops reading must not hold up the others' frames,
+// nor the program's end.
+constexpr auto kWriteLimit = std::chrono::seconds(1);
+constexpr size_t kMostWaitingFrames = 64;
 
 }  // namespace
 
@@ -58,11 +63,15 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
 
   // ---- the I/O thread's own
   ThreadRole io;
-  // An opened device and when it may next be read in a slice (see kTurnaround).
+  // An opened device, when it may next be read in a slice (see kTurnaround), and the frames it
+  // could not take yet, in order, with when the first of them was first offered.
   struct Taken {
     HidDeviceRef ref;
     std::unique_ptr<HidConnection> connection;
     Clock::time_point quietUntil{};
+    std::deque<Frame> waiting;
+    Clock::time_point waitingSince{};
+    bool letGo = false;  // closed once what waits is written
   };
   std::unique_ptr<HidBackend> backend PT_GUARDED_BY(io);
   DeviceMonitor monitor GUARDED_BY(io);
@@ -76,6 +85,8 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   void enumerateOnce() REQUIRES(io);
   void tryCandidates() REQUIRES(io);
   void writeFrame(uint64_t handle, const Frame& frame) REQUIRES(io);
+  void flush(uint64_t handle) REQUIRES(io);
+  bool flushAll() REQUIRES(io);
   bool readTaken(Taken& device, std::chrono::milliseconds timeout) REQUIRES(io);
   void readDevices(Clock::time_point nextEnumeration) REQUIRES(io);
   void releaseTaken(uint64_t handle) REQUIRES(io);
@@ -108,26 +119,77 @@ void HidIoThread::Shared::writeFrame(uint64_t handle, const Frame& frame) {
     deliver([](const Events& e) { e.unsent(); });
     return;
   }
-  uint8_t report[65] = {0};
-  std::copy(frame.begin(), frame.end(), report + 1);
-  std::string error;
-  switch (it->second.connection->write(report, error)) {
-    case HidWrite::Written:
-      it->second.quietUntil = {};  // its reply is due: read at once
-      break;
-    case HidWrite::Gone:
-      dropTaken(handle);
-      break;
-    case HidWrite::TimedOut:
-      // The board stopped taking reports; the update's reply time-out decides what that means.
-      break;
+  Taken& device = it->second;
+  if (device.waiting.empty()) device.waitingSince = Clock::now();
+  device.waiting.push_back(frame);
+  flush(handle);
+}
+
+void HidIoThread::Shared::flush(uint64_t handle) {
+  Taken& device = taken.at(handle);
+  const auto close = [&] {
+    taken.erase(handle);
+    monitor.retire(handle);
+  };
+  while (!device.waiting.empty()) {
+    uint8_t report[65] = {0};
+    std::copy(device.waiting.front().begin(), device.waiting.front().end(), report + 1);
+    std::string error;
+    switch (device.connection->write(report, error)) {
+      case HidWrite::Written:
+        device.waiting.pop_front();
+        device.waitingSince = Clock::now();
+        device.quietUntil = {};  // its reply is due: read at once
+        if (!device.waiting.empty()) continue;
+        if (device.letGo) close();
+        return;
+      case HidWrite::Gone:
+        dropTaken(handle);
+        return;
+      case HidWrite::Busy:
+        if (Clock::now() - device.waitingSince <= kWriteLimit &&
+            device.waiting.size() <= kMostWaitingFrames)
+          return;
+        // A board let go has had its verdict; one still in use has stopped taking frames.
+        if (device.letGo) {
+          close();
+          return;
+        }
+        deliver([device = device.ref, count = device.waiting.size()](const Events& e) {
+          e.stalled(device, count);
+        });
+        dropTaken(handle);
+        return;
+    }
   }
+}
+
+bool HidIoThread::Shared::flushAll() {
+  bool waiting = false;
+  std::vector<uint64_t> handles;
+  for (const auto& [handle, device] : taken) {
+    if (!device.waiting.empty()) handles.push_back(handle);
+  }
+  for (const uint64_t handle : handles) {
+    flush(handle);
+    const auto it = taken.find(handle);
+    waiting = waiting || (it != taken.end() && !it->second.waiting.empty());
+  }
+  return waiting;
 }
 
 void HidIoThread::Shared::releaseTaken(uint64_t handle) {
   // It stays known until enumeration no longer lists it, so that it is neither reported removed
-  // twice nor attached again while its node lingers.
-  if (taken.erase(handle) > 0) monitor.retire(handle);
+  // twice nor attached again while its node lingers. What was queued for it before goes out
+  // first: the final command among it.
+  const auto it = taken.find(handle);
+  if (it == taken.end()) return;
+  if (!it->second.waiting.empty()) {
+    it->second.letGo = true;
+    return;
+  }
+  taken.erase(it);
+  monitor.retire(handle);
 }
 
 void HidIoThread::Shared::dropTaken(uint64_t handle) {
@@ -153,7 +215,10 @@ void HidIoThread::Shared::tryCandidates() {
       ++candidate;
       continue;
     }
-    taken.emplace(device->handle, Taken{*device, std::move(connection)});
+    Taken opened;
+    opened.ref = *device;
+    opened.connection = std::move(connection);
+    taken.emplace(device->handle, std::move(opened));
     candidate = candidates.erase(candidate);
     deliver([device = *device](const Events& e) { e.opened(device); });
   }
@@ -222,6 +287,10 @@ void HidIoThread::Shared::readDevices(Clock::time_point nextEnumeration) {
           std::min(sleep, std::chrono::ceil<std::chrono::milliseconds>(device.quietUntil - now));
     }
   }
+  // Frames that a device could not take yet are offered again every slice.
+  if (std::any_of(taken.begin(), taken.end(),
+                  [](const auto& entry) { return !entry.second.waiting.empty(); }))
+    sleep = std::min(sleep, kPolledReadSlice);
   std::vector<bool> ready;
   if (wake.wait(fds, due.empty() ? sleep : std::chrono::milliseconds(0), ready)) return;
   for (size_t i = 0; i < watched.size(); ++i) {
@@ -256,10 +325,16 @@ void HidIoThread::Shared::run() {
     // Frames queued before the end are still written: the final command is among them.
     for (auto& command : work)
       command();
+    const bool framesWait = flushAll();
     // What was just delivered has had its answer when that answer ran on this thread, in the
     // delivery itself: there is nothing to stay awake for.
     if (!work.empty()) delivered = false;
     if (stop) {
+      if (framesWait) {
+        std::vector<bool> none;
+        wake.wait({}, kPolledReadSlice, none);
+        continue;
+      }
       MutexLock lock(mutex);
       if (commands.empty()) break;
       continue;

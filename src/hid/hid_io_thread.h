@@ -32,6 +32,9 @@ class HidIoThread {
     std::function<void(uint64_t handle, std::vector<uint8_t> report)> report;
     // A frame found no open device: the board went away with it queued.
     std::function<void()> unsent;
+    // The device took none of the `frames` waiting for it for too long: it is let go, and its
+    // removal follows.
+    std::function<void(HidDeviceRef, size_t frames)> stalled;
   };
 
   // How long the program's end waits for queued frames (the final command among them) to reach

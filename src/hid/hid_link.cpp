@@ -27,6 +27,12 @@ HidLink::HidLink(std::unique_ptr<HidBackend> backend, Executor& deliverTo, Diagn
            [this](uint64_t h, std::vector<uint8_t> r) { report(h, r); },
            [this] {
              diag_.systemLog("SendReport: the board went away before the frame was written");
+           },
+           [this](HidDeviceRef d, size_t frames) {
+             diag_.systemLog(
+                 strprintf("HID: the board at %s takes no frames (%zu waiting); it "
+                           "counts as removed",
+                           d.info.path.c_str(), frames));
            }},
           pollInterval) {}
 

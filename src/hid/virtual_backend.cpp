@@ -28,30 +28,21 @@ uint64_t socketInstance(const std::string& path) {
          static_cast<uint64_t>(node.st_ctim.tv_nsec);
 }
 
-constexpr int kWriteLimitMs = 1000;
-
 class VirtualConnection final : public HidConnection {
  public:
   explicit VirtualConnection(UniqueFd fd) : fd_(std::move(fd)) {}
 
-  // The socket never blocks: a board that stops reading gets kWriteLimitMs to take the report.
+  // The socket never blocks: a board that stops reading must not hold up the others.
   HidWrite write(const uint8_t (&report)[65], std::string& error) override {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      const ssize_t sent = ::send(fd_.get(), report, sizeof report, MSG_NOSIGNAL | MSG_DONTWAIT);
-      if (sent == static_cast<ssize_t>(sizeof report)) return HidWrite::Written;
-      if (sent >= 0) {
-        error = "short write";
-        return HidWrite::Gone;
-      }
-      if (errno != EAGAIN && errno != EINTR) {
-        error = std::strerror(errno);
-        return HidWrite::Gone;
-      }
-      pollfd p{fd_.get(), POLLOUT, 0};
-      ::poll(&p, 1, kWriteLimitMs);
+    const ssize_t sent = ::send(fd_.get(), report, sizeof report, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent == static_cast<ssize_t>(sizeof report)) return HidWrite::Written;
+    if (sent >= 0) {
+      error = "short write";
+      return HidWrite::Gone;
     }
-    error = "the board took no report for a second";
-    return HidWrite::TimedOut;
+    if (errno == EAGAIN || errno == EINTR) return HidWrite::Busy;
+    error = std::strerror(errno);
+    return HidWrite::Gone;
   }
 
   int read(uint8_t* into, size_t capacity, int timeoutMs, std::string& error) override {

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <map>
+#include <numeric>
 #include <set>
 #include <sstream>
 
@@ -306,7 +307,8 @@ TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
     }
   }
   EXPECT_EQ(r.status == 0, out.find(kRestart) == std::string::npos) << out;
-  EXPECT_NE(out.find("\nboard             result                    time  bytes\n"), std::string::npos);
+  EXPECT_NE(out.find("\nboard             result                    time  bytes\n"),
+            std::string::npos);
   for (auto& board : boards) {
     board->signal(SIGTERM);
     EXPECT_NE(board->wait(10s), -1);
@@ -327,6 +329,29 @@ INSTANTIATE_TEST_SUITE_P(Boards, FlashAllRun, ::testing::Values(
         {{"w-1", "updated"}, {"w-2", "updated"}, {"w-3", "checksum differs"}}}),
     [](const auto& info) { return info.param.name; });
 // clang-format on
+
+// A board that stops taking frames while it goes on answering (its socket fills) is let go as
+// removed once its frames have waited too long; the boards beside it never wait for it.
+TEST(Flash, ABoardThatStopsTakingFramesHoldsUpNoOther) {
+  TempDir dir;
+  const auto image = randomBytes(64 * 1024, 11);
+  const unsigned sum = std::accumulate(image.begin(), image.end(), 0u) & 0xFFFF;
+  const auto hex = objcopyHex(dir, image);
+  auto boards = plugBoard(dir / "hid", words("--name k --boards 3 --fault-board 2 --stall-after 20 "
+                                             "--reply-delay-ms 1 --save-image " +
+                                             (dir / "k").string()));
+  auto run = flash(dir, "--all --reply-timeout 2 --hex " + hex.string() + " --checksum " +
+                            strprintf("0x%04x", sum));
+  EXPECT_EQ(run->wait(30s), 3) << run->output();
+  const std::string out = run->output();
+  for (const std::string row : {"\nk-1               updated ", "\nk-2               removed ",
+                                "\nk-3               updated ", "k-2.sock takes no frames"})
+    EXPECT_NE(out.find(row), std::string::npos) << row << "\n" << out;
+  boards->signal(SIGTERM);
+  EXPECT_NE(boards->wait(10s), -1);
+  for (const std::string k : {"1", "3"})
+    EXPECT_EQ(readFile(dir / ("k-" + k)), std::string(image.begin(), image.end())) << k;
+}
 
 // --loop --all: boards plugged in while others are being programmed are taken too; the run ends
 // once none has come or been busy for --wait, and a board that never answered counts.

@@ -72,6 +72,7 @@ BoardSimulator::Response BoardSimulator::receive(const uint8_t* report, size_t l
   }
   response.replies.push_back(reply);
   if (faults_.duplicateReplies) response.replies.push_back(reply);
+  response.stall = faults_.stallAfter && framesReceived_ >= *faults_.stallAfter;
   if (faults_.unplugAfter && framesReceived_ >= *faults_.unplugAfter) {
     connected_ = false;
     response.disconnect = true;

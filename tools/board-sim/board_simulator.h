@@ -17,6 +17,9 @@ struct BoardFaults {
   std::optional<uint32_t> unplugAfter;  // answer frames up to this one, then disconnect
   bool staleReplies = false;            // before each reply, one carrying an old packet number
   bool duplicateReplies = false;        // every reply twice
+  // Answer frames up to this one, then stop taking frames while still sending, every 2 ms, the
+  // reply the host waits for next: a board whose host can no longer write to it.
+  std::optional<uint32_t> stallAfter;
 };
 
 // The bootloader as the updater sees it: each frame numbered N is answered with N + 1 in bytes
@@ -29,6 +32,7 @@ class BoardSimulator {
   struct Response {
     std::vector<Frame> replies;
     bool disconnect = false;
+    bool stall = false;  // take no more frames (see BoardFaults::stallAfter)
   };
 
   explicit BoardSimulator(BoardFaults faults = {});

@@ -55,6 +55,8 @@ constexpr const char* kUsage =
     "  --wrong-checksum       report a checksum that does not match\n"
     "  --silent-after N       answer frames up to the N-th, then nothing (0: never answer)\n"
     "  --unplug-after N       answer frames up to the N-th, then unplug\n"
+    "  --stall-after N        answer frames up to the N-th, then read no more frames while still\n"
+    "                         sending, every 2 ms, the reply the host waits for next\n"
     "  --stale-replies        precede every reply with one carrying an old packet number\n"
     "  --duplicate-replies    send every reply twice\n"
     "  --fault-board K[,K...] the fault options above apply to these boards only (default: all)\n"
@@ -121,14 +123,15 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
       const auto n = number(16, 0xFFFF);
       if (!n) return usageError(std::string(arg) + " takes four hex digits");
       (arg == "--vid" ? o.vid : o.pid) = static_cast<unsigned>(*n);
-    } else if (arg == "--silent-after" || arg == "--unplug-after") {
+    } else if (arg == "--silent-after" || arg == "--unplug-after" || arg == "--stall-after") {
       // Silent after 0 frames is a board that never answers at all.
       const auto n = number(10, 0xFFFFFFFF);
-      if (!n || (*n == 0 && arg == "--unplug-after")) {
+      if (!n || (*n == 0 && arg != "--silent-after")) {
         return usageError(std::string(arg) + " takes a frame count");
       }
-      (arg == "--silent-after" ? o.faults.silentAfter : o.faults.unplugAfter) =
-          static_cast<uint32_t>(*n);
+      (arg == "--silent-after"   ? o.faults.silentAfter
+       : arg == "--unplug-after" ? o.faults.unplugAfter
+                                 : o.faults.stallAfter) = static_cast<uint32_t>(*n);
     } else if (arg == "--boards") {
       const auto n = number(10, 64);
       if (!n || *n == 0) return usageError("--boards takes 1 to 64");
@@ -287,6 +290,18 @@ std::unique_ptr<Plug> plugIn(const Options& o, const Board& b) {
   return plug;
 }
 
+// Reads nothing more, but goes on answering frames it never took, until the host lets go or the
+// program is interrupted: the host's writes to it fill its socket and then fail to go out.
+void stall(const UniqueFd& host, uint16_t answered) {
+  for (uint16_t next = answered + 2; !interrupted; next += 2) {
+    const Frame reply = makeFrame(Command::Data, next);
+    if (::send(host.get(), reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+        errno != EAGAIN)
+      return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
 int serve(const Options& o, const Board& b, Plug& plug) {
   pollfd waitForHost{plug.listener.get(), POLLIN, 0};
   while (!interrupted && ::poll(&waitForHost, 1, 200) <= 0) {
@@ -319,6 +334,10 @@ int serve(const Options& o, const Board& b, Plug& plug) {
       ::send(host.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
     board.repliesSent();
     if (response.disconnect) break;
+    if (response.stall && !response.replies.empty()) {
+      stall(host, replyPacketNumber(response.replies.back()));
+      break;
+    }
   }
   // The device leaves before its connection ends, as a board that restarts into its firmware
   // leaves the bus: a host must never find the finished board's file and take it again.
