@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "engine/hex_loader.h"
-#include "update/variants.h"
+#include "records/variants.h"
 
 namespace trident {
 

@@ -9,7 +9,7 @@
 #include "engine/status.h"
 #include "records/release_text.h"
 #include "records/url_escape.h"
-#include "update/variants.h"
+#include "records/variants.h"
 
 namespace trident {
 

@@ -10,9 +10,9 @@
 #include "common/event_loop.h"
 #include "engine/engine_rig.h"
 #include "records/release_text.h"
+#include "records/variants.h"
 #include "servers.h"
 #include "update/update_server_client.h"
-#include "update/variants.h"
 
 namespace trident {
 namespace {
