@@ -8,8 +8,9 @@
 
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
-#include "common/platform_libraries.h"
+#include "hid/hid_backend.h"
 #include "quit_on_signals.h"
+#include "update/curl_transfer.h"
 #include "updater_app.h"
 
 namespace {
@@ -55,7 +56,9 @@ int main(int argc, char** argv) {
     return 64;
   }
 
-  PlatformLibraries libraries(!dev.virtualHidDir);
+  // libcurl is set up for the whole run; hidapi ends after everything else, then libcurl.
+  CurlLibrary curl;
+  HidapiLibrary hidapi(!dev.virtualHidDir);
   ConsoleDiagnostics diag("trident-updater");
   UpdaterApp::Config config;
   config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();

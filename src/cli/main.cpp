@@ -16,8 +16,9 @@
 #include "cli/flash_session.h"
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
-#include "common/platform_libraries.h"
 #include "engine/hex_loader.h"
+#include "hid/hid_backend.h"
+#include "update/curl_transfer.h"
 
 namespace {
 
@@ -87,7 +88,9 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
 
-  PlatformLibraries libraries(!options.dev.virtualHidDir);
+  // libcurl is set up for the whole run; hidapi ends after everything else, then libcurl.
+  CurlLibrary curl;
+  HidapiLibrary hidapi(!options.dev.virtualHidDir);
   std::unique_ptr<Diagnostics> diag;
   if (options.quiet) {
     diag = std::make_unique<NullDiagnostics>();

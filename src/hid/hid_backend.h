@@ -55,6 +55,20 @@ class HidBackend {
 // thread before any other HID call, and end hidapi (hid_exit) once in main().
 std::unique_ptr<HidBackend> makeHidapiBackend();
 
+// The end of hidapi (hid_exit), once in main(), when this goes out of scope: after everything else
+// that used hidapi, and only if the program `used` its backend; hidapi is left alone when only
+// virtual boards are used.
+class HidapiLibrary {
+ public:
+  explicit HidapiLibrary(bool used) : used_(used) {}
+  ~HidapiLibrary();
+  HidapiLibrary(const HidapiLibrary&) = delete;
+  HidapiLibrary& operator=(const HidapiLibrary&) = delete;
+
+ private:
+  bool used_;
+};
+
 // Virtual devices: SOCK_SEQPACKET sockets named VVVV-PPPP-NAME.sock in `directory`.
 std::unique_ptr<HidBackend> makeVirtualBackend(std::string directory);
 

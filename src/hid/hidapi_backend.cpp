@@ -103,4 +103,8 @@ std::unique_ptr<HidBackend> makeHidapiBackend() {
   return std::make_unique<HidapiBackend>();
 }
 
+HidapiLibrary::~HidapiLibrary() {
+  if (used_) hid_exit();
+}
+
 }  // namespace trident

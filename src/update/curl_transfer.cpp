@@ -65,6 +65,14 @@ CURLcode performUntilStopped(CURL* easy, const std::stop_token& stop) {
 
 }  // namespace
 
+CurlLibrary::CurlLibrary() {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CurlLibrary::~CurlLibrary() {
+  curl_global_cleanup();
+}
+
 TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
                                 std::stop_token stop, size_t maxBytes) {
   TransferOutcome outcome;

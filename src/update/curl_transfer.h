@@ -37,9 +37,19 @@ struct TransferOutcome {
 // so even its HEX text stays far below this; a server that sends more is not one of ours.
 inline constexpr size_t kMaxTransferBytes = 32u << 20;
 
+// libcurl's process-wide set-up (curl_global_init), done once in main() before any transfer, and
+// its end (curl_global_cleanup) when this goes out of scope.
+class CurlLibrary {
+ public:
+  CurlLibrary();
+  ~CurlLibrary();
+  CurlLibrary(const CurlLibrary&) = delete;
+  CurlLibrary& operator=(const CurlLibrary&) = delete;
+};
+
 // Fetches one URL (ftp, ftps, http or https; TLS verified) with its own transfer handle, blocking
 // the calling thread. A stop request ends it early with an error. curl_global_init is the
-// application's business and must have happened before.
+// application's business (CurlLibrary) and must have happened before.
 // `maxBytes` (at most kMaxTransferBytes) bounds the body; a stop request ends the transfer within
 // a tenth of a second.
 TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
