@@ -6,6 +6,7 @@
 #   make sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
 #   make test-clang  build in Release with clang, run every test
 #   make fuzz   build the fuzz targets with clang, run each for FUZZ_SECONDS
+#   make check-layers  refuse an include under src/ that reaches a layer above its own (make test runs it too)
 
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -28,7 +29,8 @@ SANITIZE_ENV = \
   ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1:log_path=$(SANITIZE_REPORTS)/asan \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$(SANITIZE_REPORTS)/ubsan
 
-.PHONY: all deps configure build run test test-clang bench package sanitize fuzz format clean
+.PHONY: all deps configure build run test test-clang bench package sanitize fuzz format check-layers \
+  clean
 
 all: build
 
@@ -89,6 +91,10 @@ sanitize: deps
 
 fuzz: deps
 	@FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) scripts/run-fuzzers $(FUZZ_SECONDS)
+
+# common <- records <- engine <- hid, update <- ui, cli <- app: no include reaches up or sideways.
+check-layers:
+	scripts/check-layers
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
