@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/executor.h"
+#include "common/thread_annotations.h"
 
 namespace trident {
 
@@ -72,13 +73,20 @@ class TransferRunner {
 
   void start(std::string url, Finish finish, size_t maxBytes = kMaxTransferBytes);
   // Some transfer has not yet handed its end back.
-  bool busy() const { return !workers_.empty(); }
+  bool busy() const {
+    owner_.assumeHeld();
+    return !workers_.empty();
+  }
 
  private:
+  // The transfer threads share nothing of the runner's but the executor, whose post() takes any
+  // thread: what they need is copied into each. The rest is the owner's thread's alone, where
+  // every call in and every posted end runs, and each of those takes up this role first.
+  ThreadRole owner_;
   Executor& executor_;
   TransferTimeouts timeouts_;
-  uint64_t nextId_ = 0;
-  std::map<uint64_t, std::jthread> workers_;
+  uint64_t nextId_ GUARDED_BY(owner_) = 0;
+  std::map<uint64_t, std::jthread> workers_ GUARDED_BY(owner_);
   // Posted ends hold this weakly: once the runner is gone they find it expired and do nothing.
   std::shared_ptr<TransferRunner*> self_ = std::make_shared<TransferRunner*>(this);
 };
