@@ -4,7 +4,7 @@
 #   make bench  build and run the benchmarks
 #   make package  build the Debian package from a Release build in $(PACKAGE_DIR) and check it
 #   make sanitize  build with AddressSanitizer and UndefinedBehaviorSanitizer, run every test
-#   make test-clang  build in Release with clang, run every test
+#   make test-clang  build in Release with clang (thread-safety analysis on), run every test
 #   make tsan   build with clang's ThreadSanitizer, run every test
 #   make fuzz   build the fuzz targets with clang, run each for FUZZ_SECONDS
 #   make format-check  refuse a tracked *.cpp or *.h file that `make format` would change
