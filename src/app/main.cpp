@@ -8,8 +8,9 @@
 
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
-#include "common/platform_libraries.h"
+#include "hid/hid_backend.h"
 #include "quit_on_signals.h"
+#include "update/curl_transfer.h"
 #include "updater_app.h"
 
 namespace {
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
     return 64;
   }
 
-  PlatformLibraries libraries;
+  // libcurl is set up for the whole run. (hidapi is started and ended by its backend.)
+  CurlLibrary curl;
   ConsoleDiagnostics diag("trident-updater");
   UpdaterApp::Config config;
   config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();

@@ -17,8 +17,9 @@
 #include "cli/single_view.h"
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
-#include "common/platform_libraries.h"
 #include "engine/hex_loader.h"
+#include "hid/hid_backend.h"
+#include "update/curl_transfer.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ int main(int argc, char** argv) {
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
 
-  PlatformLibraries libraries;
+  // libcurl is set up for the whole run. (hidapi is started and ended by its backend.)
+  CurlLibrary curl;
   std::unique_ptr<Diagnostics> diag;
   if (options.quiet) {
     diag = std::make_unique<NullDiagnostics>();

@@ -49,13 +49,13 @@ void ConsoleDiagnostics::systemLog(std::string_view line) {
   std::string text = systemLogPrefix(programName_);
   text.append(logIsTerminal_ ? terminalSafe(line, false) : std::string(line));
   text.push_back('\n');
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::fwrite(text.data(), 1, text.size(), log_);
   std::fflush(log_);
 }
 
 void ConsoleDiagnostics::standardOutput(std::string_view text) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!traceEnabled_) return;
   if (traceIsTerminal_) {
     const std::string safe = terminalSafe(text, true);
@@ -67,7 +67,7 @@ void ConsoleDiagnostics::standardOutput(std::string_view text) {
 }
 
 void ConsoleDiagnostics::setTraceEnabled(bool enabled) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   traceEnabled_ = enabled;
 }
 

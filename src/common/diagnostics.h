@@ -2,10 +2,11 @@
 
 #include <cstdio>
 #include <initializer_list>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/thread_annotations.h"
 
 namespace trident {
 
@@ -40,8 +41,8 @@ class ConsoleDiagnostics final : public Diagnostics {
   // retitle the terminal or hide the verdict.
   bool logIsTerminal_;
   bool traceIsTerminal_;
-  bool traceEnabled_ = true;
-  std::mutex mutex_;
+  Mutex mutex_;  // one writer at a time, so lines never interleave
+  bool traceEnabled_ GUARDED_BY(mutex_) = true;
 };
 
 class NullDiagnostics final : public Diagnostics {

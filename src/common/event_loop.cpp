@@ -12,30 +12,37 @@ constexpr auto kLentWorkCheck = std::chrono::milliseconds(5);
 
 void EventLoop::post(std::function<void()> work) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     work_.push_back(std::move(work));
   }
   ready_.notify_all();
 }
 
 void EventLoop::runInPlace(std::function<void()> work) {
-  std::unique_lock lock(mutex_);
-  // Queued work goes first, so that nothing overtakes what was posted before.
-  if (!idle_ || lent_ || !work_.empty()) {
-    work_.push_back(std::move(work));
-    lock.unlock();
+  bool lend;
+  {
+    MutexLock lock(mutex_);
+    // Queued work goes first, so that nothing overtakes what was posted before.
+    lend = idle_ && !lent_ && work_.empty();
+    if (lend) {
+      lent_ = true;
+      lentEver_ = true;
+    } else {
+      work_.push_back(std::move(work));
+    }
+  }
+  if (!lend) {
     ready_.notify_all();
     return;
   }
-  lent_ = true;
-  lentEver_ = true;
-  lock.unlock();
   work();
-  lock.lock();
-  lent_ = false;
-  ++lentRuns_;
-  const bool waitedFor = waitingForLent_;
-  lock.unlock();
+  bool waitedFor;
+  {
+    MutexLock lock(mutex_);
+    lent_ = false;
+    ++lentRuns_;
+    waitedFor = waitingForLent_;
+  }
   if (waitedFor) ready_.notify_all();
 }
 
@@ -48,19 +55,20 @@ bool EventLoop::runUntil(const std::function<bool()>& done,
   while (!done()) {
     std::function<void()> next;
     {
-      std::unique_lock lock(mutex_);
+      MutexLock lock(mutex_);
       const uint64_t runs = lentRuns_;
       idle_ = true;
       bool woken = false;
       for (auto now = std::chrono::steady_clock::now(); !woken && now < deadline;
            now = std::chrono::steady_clock::now()) {
         const auto until = lentEver_ ? std::min(deadline, now + kLentWorkCheck) : deadline;
-        woken = ready_.wait_until(lock, until, [&] { return !work_.empty(); }) || lentRuns_ != runs;
+        woken = lock.waitUntil(ready_, until, [&]() REQUIRES(mutex_) { return !work_.empty(); }) ||
+                lentRuns_ != runs;
       }
       idle_ = false;
       // Work lent out ends before this thread takes anything up again.
       waitingForLent_ = true;
-      ready_.wait(lock, [&] { return !lent_; });
+      lock.wait(ready_, [&]() REQUIRES(mutex_) { return !lent_; });
       waitingForLent_ = false;
       if (work_.empty()) {
         if (!woken) return done();

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 
 #include "common/executor.h"
+#include "common/thread_annotations.h"
 
 namespace trident {
 
@@ -44,14 +44,14 @@ class EventLoop final : public Executor {
   };
   void runInPlace(std::function<void()> work);
 
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable ready_;
-  std::deque<std::function<void()>> work_;
-  bool idle_ = false;      // the loop's thread waits in runUntil()
-  bool lent_ = false;      // another thread runs work in its place
-  bool lentEver_ = false;  // and may again
-  bool waitingForLent_ = false;
-  uint64_t lentRuns_ = 0;  // work run in its place so far: `done` may hold now
+  std::deque<std::function<void()>> work_ GUARDED_BY(mutex_);
+  bool idle_ GUARDED_BY(mutex_) = false;      // the loop's thread waits in runUntil()
+  bool lent_ GUARDED_BY(mutex_) = false;      // another thread runs work in its place
+  bool lentEver_ GUARDED_BY(mutex_) = false;  // and may again
+  bool waitingForLent_ GUARDED_BY(mutex_) = false;
+  uint64_t lentRuns_ GUARDED_BY(mutex_) = 0;  // work run in its place so far: `done` may hold now
   WhileIdle whileIdle_;
 };
 

@@ -65,6 +65,14 @@ CURLcode performUntilStopped(CURL* easy, const std::stop_token& stop) {
 
 }  // namespace
 
+CurlLibrary::CurlLibrary() {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CurlLibrary::~CurlLibrary() {
+  curl_global_cleanup();
+}
+
 TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
                                 std::stop_token stop, size_t maxBytes) {
   TransferOutcome outcome;
@@ -122,11 +130,13 @@ TransferRunner::TransferRunner(Executor& executor, TransferTimeouts timeouts)
     : executor_(executor), timeouts_(timeouts) {}
 
 TransferRunner::~TransferRunner() {
+  owner_.assumeHeld();
   self_.reset();
   workers_.clear();  // asks each to stop, then waits for it
 }
 
 void TransferRunner::start(std::string url, Finish finish, size_t maxBytes) {
+  owner_.assumeHeld();
   const uint64_t id = nextId_++;
   std::weak_ptr<TransferRunner*> owner = self_;
   workers_.emplace(
@@ -138,7 +148,8 @@ void TransferRunner::start(std::string url, Finish finish, size_t maxBytes) {
         executor.post([owner, id, done = std::move(done)] {
           const auto runner = owner.lock();
           if (!runner) return;
-          (*runner)->workers_.erase(id);  // the thread is at its end: joins at once
+          (*runner)->owner_.assumeHeld();  // posted to the owner's thread
+          (*runner)->workers_.erase(id);   // the thread is at its end: joins at once
           if (done) done();
         });
       }));

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/executor.h"
+#include "common/thread_annotations.h"
 
 namespace trident {
 
@@ -37,9 +38,19 @@ struct TransferOutcome {
 // so even its HEX text stays far below this; a server that sends more is not one of ours.
 inline constexpr size_t kMaxTransferBytes = 32u << 20;
 
+// libcurl's process-wide set-up (curl_global_init), done once in main() before any transfer, and
+// its end (curl_global_cleanup) when this goes out of scope.
+class CurlLibrary {
+ public:
+  CurlLibrary();
+  ~CurlLibrary();
+  CurlLibrary(const CurlLibrary&) = delete;
+  CurlLibrary& operator=(const CurlLibrary&) = delete;
+};
+
 // Fetches one URL (ftp, ftps, http or https; TLS verified) with its own transfer handle, blocking
 // the calling thread. A stop request ends it early with an error. curl_global_init is the
-// application's business and must have happened before.
+// application's business (CurlLibrary) and must have happened before.
 // `maxBytes` (at most kMaxTransferBytes) bounds the body; a stop request ends the transfer within
 // a tenth of a second.
 TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
@@ -62,13 +73,20 @@ class TransferRunner {
 
   void start(std::string url, Finish finish, size_t maxBytes = kMaxTransferBytes);
   // Some transfer has not yet handed its end back.
-  bool busy() const { return !workers_.empty(); }
+  bool busy() const {
+    owner_.assumeHeld();
+    return !workers_.empty();
+  }
 
  private:
+  // The transfer threads share nothing of the runner's but the executor, whose post() takes any
+  // thread: what they need is copied into each. The rest is the owner's thread's alone, where
+  // every call in and every posted end runs, and each of those takes up this role first.
+  ThreadRole owner_;
   Executor& executor_;
   TransferTimeouts timeouts_;
-  uint64_t nextId_ = 0;
-  std::map<uint64_t, std::jthread> workers_;
+  uint64_t nextId_ GUARDED_BY(owner_) = 0;
+  std::map<uint64_t, std::jthread> workers_ GUARDED_BY(owner_);
   // Posted ends hold this weakly: once the runner is gone they find it expired and do nothing.
   std::shared_ptr<TransferRunner*> self_ = std::make_shared<TransferRunner*>(this);
 };
