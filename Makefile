@@ -86,32 +86,28 @@ package: deps
 	lintian --fail-on error,warning $(PACKAGE_DIR)/trident-updater_*.deb
 	tests/package/check-deb $(PACKAGE_DIR)/trident-updater_*.deb
 
-sanitize: deps
-	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTRIDENT_SANITIZE=$(SANITIZERS) -DTRIDENT_BUILD_BENCH=OFF -DTRIDENT_WERROR=$(WERROR) \
-	  $(CMAKE_FLAGS)
-	cmake --build $(SANITIZE_DIR) -j $(JOBS)
-	rm -rf $(SANITIZE_REPORTS) && mkdir -p $(SANITIZE_REPORTS)
-	$(SANITIZE_ENV) ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS) --timeout 900; \
+# Builds in $(1) with the cmake flags $(2), then runs every test with the environment $(4): any
+# report written to the folder $(3) fails the run, whatever the tests said.
+define sanitized-suite
+	cmake -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRIDENT_BUILD_BENCH=OFF \
+	  -DTRIDENT_WERROR=$(WERROR) $(2) $(CMAKE_FLAGS)
+	cmake --build $(1) -j $(JOBS)
+	rm -rf $(3) && mkdir -p $(3)
+	$(4) ctest --test-dir $(1) --output-on-failure -j $(JOBS) --timeout 900; \
 	  status=$$?; \
-	  if [ -n "$$(ls -A $(SANITIZE_REPORTS))" ]; then \
-	    cat $(SANITIZE_REPORTS)/*; echo "sanitize: reports in $(SANITIZE_REPORTS)"; exit 1; \
+	  if [ -n "$$(ls -A $(3))" ]; then \
+	    cat $(3)/*; echo "$@: reports in $(3)"; exit 1; \
 	  fi; \
 	  exit $$status
+endef
+
+sanitize: deps
+	$(call sanitized-suite,$(SANITIZE_DIR),-DTRIDENT_SANITIZE=$(SANITIZERS),$(SANITIZE_REPORTS),$(SANITIZE_ENV))
 
 # Every test again under clang's ThreadSanitizer: the HID I/O thread, the transfer threads and the
 # loop lent to another thread meet the engine only where a lock or a hand-over says so.
 tsan: deps
-	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-	  -DTRIDENT_SANITIZE=thread -DTRIDENT_BUILD_BENCH=OFF -DTRIDENT_WERROR=$(WERROR) $(CMAKE_FLAGS)
-	cmake --build $(TSAN_DIR) -j $(JOBS)
-	rm -rf $(TSAN_REPORTS) && mkdir -p $(TSAN_REPORTS)
-	$(TSAN_ENV) ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) --timeout 900; \
-	  status=$$?; \
-	  if [ -n "$$(ls -A $(TSAN_REPORTS))" ]; then \
-	    cat $(TSAN_REPORTS)/*; echo "tsan: reports in $(TSAN_REPORTS)"; exit 1; \
-	  fi; \
-	  exit $$status
+	$(call sanitized-suite,$(TSAN_DIR),-DCMAKE_CXX_COMPILER=clang++ -DTRIDENT_SANITIZE=thread,$(TSAN_REPORTS),$(TSAN_ENV))
 
 fuzz: deps
 	@FUZZ_DIR=$(FUZZ_DIR) JOBS=$(JOBS) scripts/run-fuzzers $(FUZZ_SECONDS)
