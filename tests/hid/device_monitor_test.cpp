@@ -38,11 +38,19 @@ std::vector<HidDeviceInfo> listed(std::istringstream& words) {
   return present;
 }
 
+// Appended in place: GCC 12 at -O3 warns wrongly of overlap in chains of temporary strings.
+std::string said(char kind, const HidDeviceRef& device) {
+  std::string text(1, kind);
+  text += device.info.path;
+  text += std::to_string(device.handle);
+  return text;
+}
+
 std::string said(const DeviceChange& change) {
-  const char kind = change.kind == DeviceChange::Kind::Attached  ? '+'
-                    : change.kind == DeviceChange::Kind::Removed ? '-'
-                                                                 : '>';
-  return kind + change.device.info.path + std::to_string(change.device.handle);
+  return said(change.kind == DeviceChange::Kind::Attached  ? '+'
+              : change.kind == DeviceChange::Kind::Removed ? '-'
+                                                           : '>',
+              change.device);
 }
 
 class DeviceMonitorRun : public ::testing::TestWithParam<MonitorCase> {};
@@ -55,14 +63,15 @@ TEST_P(DeviceMonitorRun, SaysEachChangeOnce) {
     words >> verb;
     std::string got;
     if (verb == "list") {
-      for (const auto& change : monitor.update(listed(words)))
-        got += (got.empty() ? "" : " ") + said(change);
+      for (const auto& change : monitor.update(listed(words))) {
+        if (!got.empty()) got += ' ';
+        got += said(change);
+      }
     } else {
       uint64_t handle = 0;
       words >> handle;
       if (verb == "fail") {
-        if (const auto device = monitor.fail(handle))
-          got = "-" + device->info.path + std::to_string(handle);
+        if (const auto device = monitor.fail(handle)) got = said('-', *device);
       } else {
         monitor.retire(handle);
       }
