@@ -114,7 +114,10 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
     return fail("--hex and --checksum go together");
   }
   // Taken as a release line's checksum is: a mistyped digit would only show after programming.
-  if (o.checksum && !hasChecksumDigits(*o.checksum)) {
+  // A release line's first two characters are not read; typed by hand they are "0x", as the
+  // usage says, so that "121234" is not silently taken as 0x1234.
+  if (o.checksum && (!(o.checksum->starts_with("0x") || o.checksum->starts_with("0X")) ||
+                     !hasChecksumDigits(*o.checksum))) {
     return fail(
         "--checksum takes the board's checksum as 0x and four hex digits (e.g. 0x1234), "
         "not " +

@@ -147,7 +147,9 @@ int FlashRunner::run(const std::atomic<bool>& interrupted) {
       if (b.busy()) ++busy;
     }
     if (busy > 0 || concluded) lastBusy_ = now;
-    if (concluded && busy == 0) offerWaiting();
+    // A run that takes no more boards leaves a waiting one alone: opened and let go, it would be
+    // lost to the next run.
+    if (concluded && busy == 0 && watchingAttachments()) offerWaiting();
     if (busy > 0) continue;
     if (records_.empty() || options_.loop) {
       if (!saidWaiting_) view_.waiting();

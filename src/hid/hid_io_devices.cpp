@@ -109,9 +109,13 @@ void HidIoThread::Shared::dropTaken(uint64_t handle) {
     deliver([device = *device](const Events& e) { e.removed(device); });
 }
 
-void HidIoThread::Shared::tryCandidates() {
+void HidIoThread::Shared::tryCandidates(std::optional<uint64_t> only) {
   for (auto candidate = candidates.begin(); candidate != candidates.end();) {
     if (taken.size() >= boardLimit) break;
+    if (only && *candidate != *only) {
+      ++candidate;
+      continue;
+    }
     const auto device = monitor.find(*candidate);
     if (!device || taken.count(*candidate)) {
       candidate = candidates.erase(candidate);

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include "common/thread_annotations.h"
@@ -86,7 +87,9 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
   void enqueue(std::function<void()> command);
   void run();
   void enumerateOnce() REQUIRES(io);
-  void tryCandidates() REQUIRES(io);
+  // Opens the devices asked for (or only `only`), while there is room; each one that fails waits
+  // for the next try.
+  void tryCandidates(std::optional<uint64_t> only = std::nullopt) REQUIRES(io);
   void writeFrame(uint64_t handle, const Frame& frame) REQUIRES(io);
   void flush(uint64_t handle) REQUIRES(io);
   bool flushAll() REQUIRES(io);

@@ -96,9 +96,11 @@ void HidIoThread::start(size_t boardLimit) {
 void HidIoThread::take(uint64_t handle) {
   shared_->enqueue([s = shared_.get(), handle] {
     s->io.assumeHeld();
+    // The others asked for were tried at the last enumeration and are tried at the next: trying
+    // them again with every new request costs a connection attempt per device per request.
     if (std::find(s->candidates.begin(), s->candidates.end(), handle) == s->candidates.end())
       s->candidates.push_back(handle);
-    s->tryCandidates();
+    s->tryCandidates(handle);
   });
 }
 

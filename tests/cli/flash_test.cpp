@@ -411,6 +411,23 @@ TEST(Flash, LoopTakesWaitingBoardsAndOnePluggedInAgainAtOnce) {
   }
 }
 
+// A run without --loop updates one board and leaves a second one waiting beside it untouched, for
+// the next run.
+TEST(Flash, ARunLeavesASecondWaitingBoardForTheNext) {
+  TempDir dir;
+  std::vector<std::unique_ptr<ChildProcess>> boards;
+  for (const std::string name : {"A", "B"})
+    boards.push_back(plugBoard(dir / "hid", words("--name " + name)));
+  const std::string image = hexData(dir, kDemo + "/" + kTournament);
+  objcopyHex(dir, {image.begin(), image.end()});
+  for (int run = 0; run < 2; ++run) {
+    auto flashed = flash(dir, "--wait 5 -q --checksum 0xBd53 --hex LOCAL");
+    EXPECT_EQ(flashed->wait(30s), 0) << run << flashed->output();
+  }
+  for (auto& board : boards)
+    EXPECT_EQ(board->wait(10s), 0) << board->output();
+}
+
 // On a terminal, server text cannot retitle it, clear it or hide the verdict.
 TEST(Flash, AVersionWithEscapeCodesReachesATerminalDefused) {
   TempDir dir;

@@ -19,24 +19,36 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The engine and the link on the virtual transport, started; boards are separate processes.
-struct VirtualRig {
-  VirtualRig() { link.RegisterHID(board); }
+// The engine and the link on a backend, started.
+struct LinkRig {
+  LinkRig(std::unique_ptr<HidBackend> backend, std::chrono::milliseconds poll,
+          const std::filesystem::path& hexFile = "tmp.hex")
+      : link(std::move(backend), executor, diag, poll),
+        engine({board, window, server, diag}, hexFile) {
+    link.RegisterHID(board);
+  }
   bool run(const std::function<bool()>& done) { return executor.runUntil(done, 20s); }
-  uint32_t status() const { return engine.state().iStatus; }
   long lines(std::string_view start) const {
     return std::count_if(diag.log.begin(), diag.log.end(),
                          [&](const std::string& line) { return line.starts_with(start); });
   }
 
-  TempDir dir;
   RecordingDiagnostics diag;
   WindowRecorder window;
   ServerRecorder server;
   EventLoop executor;
-  HidLink link{makeVirtualBackend(dir.path().string()), executor, diag, 20ms};
+  HidLink link;
   OneBoardSink board{link, engine};
-  UpdateEngine engine{{board, window, server, diag}, dir / "tmp.hex"};
+  UpdateEngine engine;
+};
+
+// The engine and the link on the virtual transport, started; boards are separate processes.
+struct TestDir {
+  TempDir dir;
+};
+struct VirtualRig : TestDir, LinkRig {
+  VirtualRig() : LinkRig(makeVirtualBackend(dir.path().string()), 20ms, dir / "tmp.hex") {}
+  uint32_t status() const { return engine.state().iStatus; }
 };
 
 // Another device is logged and not taken, and so is a bootloader that cannot be opened (a socket
@@ -84,6 +96,31 @@ TEST(HidLink, UnpluggingTheTakenBoardShowsDeviceRemovedOnce) {
   EXPECT_FALSE(rig.board.hidDevice());
   EXPECT_EQ(rig.status(), STATUS_DEVICE_REMOVED);
   EXPECT_EQ(std::count(rig.window.events.begin(), rig.window.events.end(), "showDeviceRemoved"), 1);
+}
+
+// Bootloaders that cannot be opened are each tried once when asked for (and again at each
+// enumeration), not again with every other's request: a hundred dead ones cost a hundred tries.
+TEST(HidLink, EachDeadBootloaderIsTriedOncePerRequest) {
+  struct Dead final : HidBackend {
+    std::vector<HidDeviceInfo> enumerate() override {
+      std::vector<HidDeviceInfo> devices;
+      for (int i = 0; i < 100; ++i)
+        devices.push_back({"dead" + std::to_string(i), 0x0416, 0x3F00, "dead", 1});
+      return devices;
+    }
+    std::unique_ptr<HidConnection> open(const std::string&, std::string& error) override {
+      ++opens;
+      error = "refused";
+      return nullptr;
+    }
+    std::atomic<int> opens{0};
+  };
+  auto backend = std::make_unique<Dead>();
+  const Dead& dead = *backend;
+  // One enumeration in the test's time.
+  LinkRig rig(std::move(backend), 60s);
+  ASSERT_TRUE(rig.run([&] { return rig.lines("HID: cannot open the bootloader at dead") == 100; }));
+  EXPECT_EQ(dead.opens, 100);
 }
 
 TEST(HidLink, AFrameWithNoBoardTakenIsDropped) {

@@ -164,6 +164,7 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
   if (o.dir.empty() == !o.hidraw)
     return usageError("one of --virtual-hid DIR and --hidraw is needed");
   if (o.hidraw && o.boards) return usageError("--boards needs --virtual-hid");
+  if (o.hidraw && o.faults.stallAfter) return usageError("--stall-after needs --virtual-hid");
   for (unsigned k : o.faultBoards) {
     if (k > o.boards.value_or(1))
       return usageError("--fault-board " + std::to_string(k) + " names no board");
