@@ -176,6 +176,7 @@ std::vector<FlashCase> runs() {
     {"waitWithoutValue", "", "--wait", nullptr, 64, {"trident-flash: --wait needs a value"}, ""},
     {"helpOverrulesTheRest", "", "-q --help --checksum 0x12", nullptr, 0,
         {"usage: trident-flash", "130 interrupted."}, ""},
+    {"version", "", "-q --version", nullptr, 0, {"trident-flash 0.1.0\n"}, ""},
   };
   // Removed after answering frame n: nothing is programmed before the transfer, and once the
   // checksum reply came the board's verdict stands. The board keeps an image only when the final
@@ -315,6 +316,8 @@ TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
     }
   }
   EXPECT_EQ(r.status == 0, out.find(kRestart) == std::string::npos) << out;
+  EXPECT_NE(out.find("Waiting for boards: hold each one's button while plugging it in...\n"),
+            std::string::npos);
   EXPECT_NE(out.find("\nboard             result                    time  bytes\n"),
             std::string::npos);
   for (auto& board : boards) {
@@ -488,18 +491,21 @@ TEST(Flash, AllOnATerminalKeepsARowPerBoard) {
   EXPECT_EQ(boards->wait(10s), 5);
 }
 
+// Ctrl-C or a TERM from a service manager: the same clean end.
 TEST(Flash, InterruptedBetweenFramesEndsCleanly) {
-  TempDir dir;
-  auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
-  objcopyHex(dir, randomBytes(200000, 8));
-  auto run = flash(dir, "--hex LOCAL --checksum 0x1234 -q");
-  ASSERT_TRUE(run->waitForOutput(
-      [](const std::string& out) { return out.find("progress  10%") != std::string::npos; },
-      within(30s)))
-      << run->output();
-  run->signal(SIGINT);
-  EXPECT_EQ(run->wait(10s), 130) << run->output();
-  EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    TempDir dir;
+    auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
+    objcopyHex(dir, randomBytes(200000, 8));
+    auto run = flash(dir, "--hex LOCAL --checksum 0x1234 -q");
+    ASSERT_TRUE(run->waitForOutput(
+        [](const std::string& out) { return out.find("progress  10%") != std::string::npos; },
+        within(30s)))
+        << run->output();
+    run->signal(signal);
+    EXPECT_EQ(run->wait(10s), 130) << signal << run->output();
+    EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+// What trident-flash's views write, apart from any run: the figures, the bar, the lines of one
+// board and the table of several, on a plain stream.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "cli/rows_view.h"
+#include "cli/single_view.h"
+
+namespace trident {
+namespace {
+
+struct Stream {
+  Stream() : file(std::tmpfile(), &std::fclose) {}
+  std::string text() {
+    std::fflush(file.get());
+    std::rewind(file.get());
+    std::string out;
+    for (int c; (c = std::fgetc(file.get())) != EOF;)
+      out += static_cast<char>(c);
+    return out;
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
+};
+
+TEST(ConsoleText, ClockAndBar) {
+  const std::pair<double, std::string> clocks[] = {{0, "0:00"},    {0.4, "0:00"}, {0.5, "0:01"},
+                                                   {59.6, "1:00"}, {125, "2:05"}, {-3, "0:00"}};
+  for (const auto& [seconds, text] : clocks)
+    EXPECT_EQ(clockText(seconds), text) << seconds;
+  EXPECT_EQ(progressBar(0, "f"), "[..............................] f");
+  EXPECT_EQ(progressBar(0.5, "f"), "[###############...............] f");
+  EXPECT_EQ(progressBar(1.5, "f"), "[##############################] f");
+}
+
+TEST(SingleView, EachBoardsVerdictInALoopIsALineOfItsOwn) {
+  Stream out;
+  NullDiagnostics log;
+  SingleView view(out.file.get(), false, true, log);
+  view.waiting();
+  view.progress(0, 0.05, "5%");
+  view.progress(0, 0.06, "6%");  // the same tenth: not written again
+  view.progress(0, 0.5, "50%");
+  view.concluded(1, {"b", FlashOutcome::TimedOut, "", 1.25, 0, 0});
+  view.finished({}, true);
+  EXPECT_EQ(out.text(),
+            "Waiting for the board: hold its button while plugging it in...\n"
+            "progress 5%\nprogress 50%\n"
+            "board 2: The Setup didn't finish and will restart. (no release, 1.2 s, exit status "
+            "4)\n"
+            "trident-flash: interrupted\n");
+}
+
+// Several boards on a plain stream: each line prefixed with the board's name, and a table whose
+// columns stay in line whatever the result.
+TEST(RowsView, NamesEachBoardAndEndsWithATable) {
+  Stream out;
+  RowsView view(out.file.get(), false, true);
+  view.started();
+  view.taken(0, "board-1");
+  view.taken(1, "board-2");
+  view.say(0, "DO NOT Remove the Controller");
+  view.concluded(0, {"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000});
+  view.alert(1, "trident-flash: Error: boom");
+  view.finished({{"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000},
+                 {"board-2", FlashOutcome::FileError, "", 0.04, 0, 0},
+                 {"board-3", std::nullopt, "", 2, 56, 6000}},
+                true);
+  EXPECT_EQ(out.text(),
+            "Waiting for boards: hold each one's button while plugging it in...\n"
+            "board-1: DO NOT Remove the Controller\n"
+            "board-1: Firmware successfully updated.\n"
+            "board-2: trident-flash: Error: boom\n"
+            "board             result                    time  bytes\n"
+            "board-1           updated                  1.3 s  6000/6000\n"
+            "board-2           server or file error     0.0 s  0/0\n"
+            "board-3           interrupted              2.0 s  56/6000\n"
+            "trident-flash: interrupted; unfinished: board-3\n");
+}
+
+}  // namespace
+}  // namespace trident
