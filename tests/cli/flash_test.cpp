@@ -274,6 +274,25 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"everyOneUpdated", {"", ""}, 0}),
     [](const auto& info) { return info.param.name; });
 
+// --wait counts from when the last board was busy, not from when it was taken: a board that takes
+// longer than --wait still leaves the full time for the next one.
+TEST(Flash, LoopWaitCountsFromTheLastVerdict) {
+  TempDir dir;
+  FtpServer server(kDemo);
+  auto run = flash(dir, "--server " + server.url() + " --loop --wait 2 -q");
+  ASSERT_TRUE(run->waitForOutput(
+      [](const std::string& out) { return count(out, "Waiting for the board") == 1; }, within(30s)))
+      << run->output();
+  // 115 frames answered 25 ms late: longer than --wait.
+  auto slow = plugBoard(dir / "hid", words("--name slow --reply-delay-ms 25"));
+  ASSERT_TRUE(run->waitForOutput(
+      [](const std::string& out) { return count(out, "Waiting for the board") == 2; }, within(30s)))
+      << run->output();
+  auto next = plugBoard(dir / "hid", words("--name next"));
+  EXPECT_EQ(run->wait(30s), 0) << run->output();
+  EXPECT_EQ(count(run->output(), "\nboard "), 2) << run->output();
+}
+
 struct AllCase {
   std::string name;
   std::vector<std::string> boards;  // one board program's options each
