@@ -104,8 +104,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "0:fetching fetch1 0:release v2 1:release v2 2:release v2"},
         SourceCase{"firmwareOnceForAll", "f 0 f 1 C 42 f 2 run",
                    "download 0:firmware 42 1:firmware 42 2:firmware 42"},
-        SourceCase{"laterAnswerIsPostedNotGivenInTheQuestion", "r 0 V v2 r 1",
-                   "0:fetching fetch1 0:release v2"},
         // An error reaches those who waited and is forgotten: the next board asks again.
         SourceCase{"errorIsForgotten", "r 0 r 1 E down r 2",
                    "0:fetching fetch1 0:error down 1:error down 2:fetching fetch1"},
@@ -115,24 +113,6 @@ INSTANTIATE_TEST_SUITE_P(
         SourceCase{"goneBoardsHearNothing", "r 0 r 1 gone 0 V v2 f 1 gone 1 C 7 r 2 gone 2 run",
                    "0:fetching fetch1 1:release v2 download"}),
     [](const auto& info) { return info.param.name; });
-
-TEST(LocalFirmware, StandsInForTheServerWithItsNameAndChecksum) {
-  struct Answers final : ServerAnswerPort {
-    const std::filesystem::path& hexFile() const override { return file; }
-    void releaseAccepted(std::string_view v) override { said += "release " + std::string(v) + ";"; }
-    void showErrorAlertWithMessage(std::string_view) override { said += "error;"; }
-    void firmwareStored(uint64_t c) override { said += "firmware " + std::to_string(c) + ";"; }
-    std::filesystem::path file;
-    std::string said;
-  } answers;
-  Queue loop;
-  LocalFirmware local(answers, loop, "board.hex", 0xBD53);
-  local.fetchVariant(1);
-  local.downloadNewVerHexFile();
-  EXPECT_EQ(answers.said, "");  // answered as a server would: later, on the loop
-  loop.run();
-  EXPECT_EQ(answers.said, "release board.hex;firmware 48467;");
-}
 
 }  // namespace
 }  // namespace trident

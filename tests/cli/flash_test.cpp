@@ -137,8 +137,6 @@ std::vector<FlashCase> runs() {
     {"standard", "", "--variant standard -q", "", 0, {kGood}, kStandard.c_str()},
     {"localFile", "", "--hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
         {"The lastest version: image.hex", kGood}, tournament},
-    {"staleReplies", "--stale-replies", "-q", "", 0, {kGood}, tournament},
-    {"duplicateReplies", "--duplicate-replies", "-q", "", 0, {kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
     // Slow replies are still answers: only silence ends the wait.
     {"slowBoard", "--reply-delay-ms 10", "-q", "", 0, {kGood}, tournament},

@@ -1,12 +1,11 @@
-// What trident-flash's views write, apart from any run: the figures, the bar, the lines of one
-// board and the table of several, on a plain stream.
+// What trident-flash's views write, apart from any run: the figures, the bar, and the lines and
+// table of several boards, on a plain stream.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
 
 #include "cli/rows_view.h"
-#include "cli/single_view.h"
 
 namespace trident {
 namespace {
@@ -32,24 +31,6 @@ TEST(ConsoleText, ClockAndBar) {
   EXPECT_EQ(progressBar(0, "f"), "[..............................] f");
   EXPECT_EQ(progressBar(0.5, "f"), "[###############...............] f");
   EXPECT_EQ(progressBar(1.5, "f"), "[##############################] f");
-}
-
-TEST(SingleView, EachBoardsVerdictInALoopIsALineOfItsOwn) {
-  Stream out;
-  NullDiagnostics log;
-  SingleView view(out.file.get(), false, true, log);
-  view.waiting();
-  view.progress(0, 0.05, "5%");
-  view.progress(0, 0.06, "6%");  // the same tenth: not written again
-  view.progress(0, 0.5, "50%");
-  view.concluded(1, {"b", FlashOutcome::TimedOut, "", 1.25, 0, 0});
-  view.finished({}, true);
-  EXPECT_EQ(out.text(),
-            "Waiting for the board: hold its button while plugging it in...\n"
-            "progress 5%\nprogress 50%\n"
-            "board 2: The Setup didn't finish and will restart. (no release, 1.2 s, exit status "
-            "4)\n"
-            "trident-flash: interrupted\n");
 }
 
 // Several boards on a plain stream: each line prefixed with the board's name, and a table whose
