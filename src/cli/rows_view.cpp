@@ -21,7 +21,7 @@ BoardRows::BoardRows(std::FILE* out, bool terminal) : out_(out), terminal_(termi
 
 void BoardRows::add(size_t id, const std::string& name) {
   Row& row = rows_[id];
-  row.name = terminal_ ? terminalSafe(name, false) : name;
+  row.name = printSafe(name, false);
   row.text = "taken";
   // A long name is cut in its row rather than leave no room for the board's state.
   if (row.name.size() > kMaxNameWidth) row.name = row.name.substr(0, kMaxNameWidth - 1) + "~";
@@ -69,11 +69,12 @@ void BoardRows::say(size_t row, const std::string& line) {
   const auto it = rows_.find(row);
   if (it == rows_.end()) return;  // retired, or the rows are finished
   Row& r = it->second;
+  r.plainStep = -1;  // a new stage: its progress counts from its start
   if (!terminal_) {
-    write(r.name + ": " + line + "\n");
+    write(r.name + ": " + printSafe(line, false) + "\n");
     return;
   }
-  r.text = terminalSafe(line, false);
+  r.text = printSafe(line, false);
   redraw();
 }
 
@@ -81,7 +82,7 @@ void BoardRows::alert(size_t row, const std::string& line) {
   // On a terminal the row shows only the latest line: the error is kept above the rows as well.
   const auto it = rows_.find(row);
   if (it == rows_.end()) return;
-  if (terminal_) noteSafe(it->second.name + ": " + terminalSafe(line, false));
+  if (terminal_) noteSafe(it->second.name + ": " + printSafe(line, false));
   say(row, line);
 }
 
@@ -101,11 +102,12 @@ void BoardRows::progress(size_t row, double share, const std::string& figures) {
 }
 
 void BoardRows::note(const std::string& line) {
-  if (!terminal_) {
-    write(line + "\n");
-    return;
+  const std::string safe = printSafe(line, false);
+  if (terminal_) {
+    noteSafe(safe);
+  } else {
+    write(safe + "\n");
   }
-  noteSafe(terminalSafe(line, false));
 }
 
 void BoardRows::noteSafe(const std::string& line) {

@@ -9,8 +9,9 @@ void SingleView::waiting() {
 void SingleView::say(size_t, const std::string& line) {
   if (barDrawn_) std::fputc('\n', out_);
   barDrawn_ = false;
+  lastPlainStep_ = -1;  // a new stage: its progress counts from its start
   // Versions and reasons are server text.
-  const std::string shown = terminal_ ? terminalSafe(line, false) : line;
+  const std::string shown = printSafe(line, false);
   std::fprintf(out_, "%s\n", shown.c_str());
   std::fflush(out_);
 }

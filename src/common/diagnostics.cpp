@@ -39,15 +39,11 @@ std::string systemLogPrefix(std::string_view programName) {
 
 ConsoleDiagnostics::ConsoleDiagnostics(std::string programName, std::FILE* logStream,
                                        std::FILE* traceStream)
-    : programName_(std::move(programName)),
-      log_(logStream),
-      trace_(traceStream),
-      logIsTerminal_(isTerminal(logStream)),
-      traceIsTerminal_(isTerminal(traceStream)) {}
+    : programName_(std::move(programName)), log_(logStream), trace_(traceStream) {}
 
 void ConsoleDiagnostics::systemLog(std::string_view line) {
   std::string text = systemLogPrefix(programName_);
-  text.append(logIsTerminal_ ? terminalSafe(line, false) : std::string(line));
+  text.append(printSafe(line, false));
   text.push_back('\n');
   MutexLock lock(mutex_);
   std::fwrite(text.data(), 1, text.size(), log_);
@@ -57,12 +53,8 @@ void ConsoleDiagnostics::systemLog(std::string_view line) {
 void ConsoleDiagnostics::standardOutput(std::string_view text) {
   MutexLock lock(mutex_);
   if (!traceEnabled_) return;
-  if (traceIsTerminal_) {
-    const std::string safe = terminalSafe(text, true);
-    std::fwrite(safe.data(), 1, safe.size(), trace_);
-  } else {
-    std::fwrite(text.data(), 1, text.size(), trace_);
-  }
+  const std::string safe = printSafe(text, true);
+  std::fwrite(safe.data(), 1, safe.size(), trace_);
   std::fflush(trace_);
 }
 
@@ -78,7 +70,7 @@ std::string joined(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
-std::string terminalSafe(std::string_view text, bool keepLineBreaks) {
+std::string printSafe(std::string_view text, bool keepLineBreaks) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {

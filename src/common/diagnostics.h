@@ -37,10 +37,6 @@ class ConsoleDiagnostics final : public Diagnostics {
   std::string programName_;
   std::FILE* log_;
   std::FILE* trace_;
-  // Server text reaches both: on a terminal its control characters could move the cursor,
-  // retitle the terminal or hide the verdict.
-  bool logIsTerminal_;
-  bool traceIsTerminal_;
   Mutex mutex_;  // one writer at a time, so lines never interleave
   bool traceEnabled_ GUARDED_BY(mutex_) = true;
 };
@@ -64,10 +60,12 @@ std::string strprintf(const char* format, ...)
 // Whether the stream is a terminal.
 bool isTerminal(std::FILE* stream);
 
-// Text as a terminal may show it: every control character (C0, DEL, C1, bidirectional) becomes
-// "?", tabs stay,
-// and so do line breaks (LF, CR LF) when `keepLineBreaks` is set.
-std::string terminalSafe(std::string_view text, bool keepLineBreaks);
+// Text as it may be printed anywhere: every control character (C0, DEL, C1, bidirectional)
+// becomes "?", tabs stay, and so do line breaks (LF, CR LF) when `keepLineBreaks` is set. Server
+// text goes through this wherever it is printed: on a terminal its controls could move the
+// cursor, retitle the terminal or hide the verdict, and a log saved from a pipe does the same when
+// it is read later.
+std::string printSafe(std::string_view text, bool keepLineBreaks);
 
 // Log lines that carry server text are built by joining, not by printf: such text may hold
 // anything, a NUL byte or a "%" included.

@@ -15,7 +15,7 @@ struct HidDeviceInfo {
   std::optional<int32_t> vendorId;
   std::optional<int32_t> productId;
   // What a person tells boards apart by: the virtual board's name, or the node and the serial
-  // number. Device text: shown only through terminalSafe().
+  // number. Device text: shown only through printSafe().
   std::string name;
   // Tells a device plugged in again at the same path from the one before it (its node's inode);
   // 0 where the path names no file.

@@ -448,8 +448,9 @@ TEST(Flash, ARunLeavesASecondWaitingBoardForTheNext) {
     EXPECT_EQ(board->wait(10s), 0) << board->output();
 }
 
-// On a terminal, server text cannot retitle it, clear it or hide the verdict.
-TEST(Flash, AVersionWithEscapeCodesReachesATerminalDefused) {
+// On a terminal, server text cannot retitle it, clear it or hide the verdict; nor can it later,
+// from a log saved through a pipe.
+TEST(Flash, AVersionWithEscapeCodesReachesATerminalAndAPipeDefused) {
   TempDir dir;
   std::filesystem::copy(kDemo, dir / "server", std::filesystem::copy_options::recursive);
   const auto release = dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
@@ -457,13 +458,17 @@ TEST(Flash, AVersionWithEscapeCodesReachesATerminalDefused) {
   const size_t version = text.find(",V2.1.0,") + 1;
   writeFile(release, text.replace(version, 6, "\x1b]0;owned\x07V9\x1b[2J"));
   FtpServer server(dir / "server");
-  auto board = plugBoard(dir / "hid", {});
-  const std::string command = builtProgram("src/cli/trident-flash") + " -q --virtual-hid " +
+  const std::string command = builtProgram("src/cli/trident-flash") + " --virtual-hid " +
                               (dir / "hid").string() + " --server " + server.url();
-  ChildProcess run({"/usr/bin/script", "-qec", command, "/dev/null"});  // a terminal for its output
-  EXPECT_EQ(run.wait(30s), 0) << run.output();
-  EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J"), std::string::npos);
-  EXPECT_EQ(run.output().find('\x1b'), std::string::npos) << run.output();
+  for (const bool terminal : {true, false}) {
+    auto board = plugBoard(dir / "hid", {});
+    ChildProcess run(terminal
+                         ? std::vector<std::string>{"/usr/bin/script", "-qec", command, "/dev/null"}
+                         : words(command));
+    EXPECT_EQ(run.wait(30s), 0) << run.output();
+    EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J"), std::string::npos);
+    EXPECT_EQ(run.output().find('\x1b'), std::string::npos) << terminal << run.output();
+  }
 }
 
 // A server error reaches the boards that waited for the answer and is then forgotten: a board
@@ -508,20 +513,41 @@ TEST(Flash, AllOnATerminalKeepsARowPerBoard) {
   EXPECT_EQ(boards->wait(10s), 5);
 }
 
-// Ctrl-C or a TERM from a service manager: the same clean end.
-TEST(Flash, InterruptedBetweenFramesEndsCleanly) {
+// Ctrl-C or a TERM from a service manager: the same clean end within a second, whatever the run
+// waits for: a board's replies, or a server that streams without end and then says nothing more,
+// for the firmware or (before its first word) for the release.
+TEST(Flash, InterruptedAtAnyStageEndsCleanlyWithinASecond) {
+  // The release served (nullptr: a local file instead; "": none, so that it streams) and the
+  // line to wait for before the signal.
+  const std::pair<const char*, const char*> stages[] = {
+      {nullptr, "progress  10%"},
+      {"TRIDENT,V9,0x1234,/varnehex/endless.hex", "bytes downloaded"},
+      {"", "Asking the update server"}};
   for (const int signal : {SIGINT, SIGTERM}) {
-    TempDir dir;
-    auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
-    objcopyHex(dir, randomBytes(200000, 8));
-    auto run = flash(dir, "--hex LOCAL --checksum 0x1234 -q");
-    ASSERT_TRUE(run->waitForOutput(
-        [](const std::string& out) { return out.find("progress  10%") != std::string::npos; },
-        within(30s)))
-        << run->output();
-    run->signal(signal);
-    EXPECT_EQ(run->wait(10s), 130) << signal << run->output();
-    EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
+    for (const auto& [release, waitFor] : stages) {
+      TempDir dir;
+      auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
+      std::unique_ptr<FaultyFtpServer> server;
+      std::string args = "-q --hex LOCAL --checksum 0x1234";
+      if (release) {
+        std::filesystem::create_directories(dir / "server" / kBoardDir / "TE");
+        if (*release)
+          writeFile(dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt", release);
+        server = std::make_unique<FaultyFtpServer>(dir / "server", words(*release ? "" : "--hush"));
+        args = "-q --server " + server->url();
+      } else {
+        objcopyHex(dir, randomBytes(200000, 8));
+      }
+      auto run = flash(dir, args);
+      ASSERT_TRUE(run->waitForOutput(
+          [&](const std::string& out) { return out.find(waitFor) != std::string::npos; },
+          within(30s)))
+          << run->output();
+      ASSERT_TRUE(!server || server->logged("streaming ", within(10s)));
+      run->signal(signal);
+      EXPECT_EQ(run->wait(1s), 130) << signal << waitFor << run->output();
+      EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
+    }
   }
 }
 
