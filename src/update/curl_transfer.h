@@ -15,15 +15,22 @@
 
 namespace trident {
 
-// How long a transfer may take: 30 seconds to connect and be greeted, 30 seconds for the whole
-// file. A transfer whose speed stays under a byte a second for `stall` is given up as well; curl
-// averages the speed over a few seconds, so with these values a stall after some data is usually
-// ended by the whole-file limit. Tests inject shorter values.
+// How long a transfer may wait: `connect` to reach the server and be greeted, `stall` for any
+// byte of the file, or for the server's word on a connection that carries none. A transfer that
+// keeps moving has no total limit: a slow link (a phone's hotspot) must still get the firmware
+// through. Tests inject shorter values.
 struct TransferTimeouts {
   std::chrono::milliseconds connect{std::chrono::seconds(30)};
-  std::chrono::milliseconds total{std::chrono::seconds(30)};
-  std::chrono::seconds stall{30};
+  std::chrono::milliseconds stall{std::chrono::seconds(30)};
 };
+
+// How far a transfer has come: the bytes received, and the size the server announced (0 when it
+// did not say).
+struct TransferProgress {
+  uint64_t received = 0;
+  uint64_t expected = 0;
+};
+using ProgressReport = std::function<void(TransferProgress)>;
 
 // What a transfer brought back: the whole body, or the reason it failed in words a user can read
 // (the transfer library's own description, never a bare code).
@@ -51,10 +58,12 @@ class CurlLibrary {
 // Fetches one URL (ftp, ftps, http or https; TLS verified) with its own transfer handle, blocking
 // the calling thread. A stop request ends it early with an error. curl_global_init is the
 // application's business (CurlLibrary) and must have happened before.
-// `maxBytes` (at most kMaxTransferBytes) bounds the body; a stop request ends the transfer within
-// a tenth of a second.
+// `maxBytes` (at most kMaxTransferBytes) bounds the body. A stop request ends the transfer within
+// a tenth of a second, whatever the server does. `progress`, if given, is called on the calling
+// thread a few times a second while bytes arrive, and once more with the last count.
 TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& timeouts,
-                                std::stop_token stop = {}, size_t maxBytes = kMaxTransferBytes);
+                                std::stop_token stop = {}, size_t maxBytes = kMaxTransferBytes,
+                                const ProgressReport& progress = {});
 
 // Runs each transfer on a thread of its own and hands its end back to the owner's thread through
 // the executor, which must run posted work later, never inside post(). Everything but the
@@ -71,7 +80,9 @@ class TransferRunner {
   TransferRunner(const TransferRunner&) = delete;
   TransferRunner& operator=(const TransferRunner&) = delete;
 
-  void start(std::string url, Finish finish, size_t maxBytes = kMaxTransferBytes);
+  // `progress`, if given, runs on the owner's thread, never after the transfer's end.
+  void start(std::string url, Finish finish, size_t maxBytes = kMaxTransferBytes,
+             ProgressReport progress = {});
   // Some transfer has not yet handed its end back.
   bool busy() const {
     owner_.assumeHeld();

@@ -148,14 +148,19 @@ void UpdateServerClient::downloadNewVerHexFile() {
     ports_.answers.showErrorAlertWithMessage(reason);
     return;
   }
-  transfers_.start(*release->aHexUrl(),
-                   [this, release, hexFile = ports_.answers.hexFile()](TransferOutcome outcome) {
-                     std::optional<std::string> writeError;
-                     if (outcome.ok()) writeError = writeFileAtomically(hexFile, outcome.body);
-                     return [this, release, transferError = outcome.error, writeError] {
-                       firmwareDownloaded(*release, transferError, writeError);
-                     };
-                   });
+  transfers_.start(
+      *release->aHexUrl(),
+      [this, release, hexFile = ports_.answers.hexFile()](TransferOutcome outcome) {
+        std::optional<std::string> writeError;
+        if (outcome.ok()) writeError = writeFileAtomically(hexFile, outcome.body);
+        return [this, release, transferError = outcome.error, writeError] {
+          firmwareDownloaded(*release, transferError, writeError);
+        };
+      },
+      kMaxTransferBytes,
+      [this](TransferProgress progress) {
+        ports_.answers.downloadProgress(progress.received, progress.expected);
+      });
 }
 
 void UpdateServerClient::firmwareDownloaded(const RemoteTxtFileViewModel& release,

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <numeric>
 
 #include "common/event_loop.h"
@@ -30,7 +31,7 @@ const auto* const kCurl = ::testing::AddGlobalTestEnvironment(new Curl);
 // and has answered: the engine waits for the release line, as in the application.
 struct ClientRig {
   explicit ClientRig(const std::string& root, std::filesystem::path hexFile = {},
-                     TransferTimeouts timeouts = {2s, 10s, 1s})
+                     TransferTimeouts timeouts = {2s, 1s})
       : sim({}, std::move(hexFile)),
         client({sim.engine, sim.window, loop, sim.diag}, root, timeouts) {
     sim.takeBoard();
@@ -90,6 +91,9 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
   std::filesystem::create_directories(place / "taken.hex");
   publish("/fw/te.hex", hex);
   publish("/fw/empty.hex", "");
+  publish("/mute/te.hex", hex);
+  testing::FaultyFtpServer faulty(dir.path());
+  ASSERT_TRUE(faulty.started()) << faulty.output();
   // A row: the server's base URL, the release description served (if any), how the window's
   // changes begin, a line the log holds (if any); the variant, firmware file and an unplugging
   // at the click, where they differ.
@@ -107,8 +111,13 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
       {http.url(), {}, no + "The requested URL returned error: 404", failed},
       {tls.url(), {}, no + "SSL certificate problem: self-signed certificate", failed},
       // An HTTP server never greets an FTP client; a stalled one never sends the body.
-      {"ftp" + http.url().substr(4), {}, no + "Operation timed out after", failed},
-      {http.url() + "/stall", {}, no + "Operation too slow.", failed},
+      {"ftp" + http.url().substr(4), {}, no + "The server sent nothing for 1 s)", failed},
+      {http.url() + "/stall", {}, no + "The server sent nothing for 1 s)", failed},
+      // A server that streams the release without end; one that never says the file has ended.
+      {faulty.url(), {}, no + "Parse txt file error)", d + "the release description holds 65537 "
+       "bytes, more than 65536; refused"},
+      {faulty.url(), "N,V1," + sum + ",/mute/te.hex", got + "showServerError|alertA(The server "
+       "sent nothing for 1 s)", "DEBUG: dataTaskA error"},
       {f, {}, no + "URL using bad/illegal format", "DEBUG: getUpdateUrlStrBy: error", 2},
       {f, "N,V,0x1234,/fw/\xff.hex", no + "Parse txt file error)", ""},
       {f, "N,V,0x1234", no + "Parse txt file error)", ""},
@@ -223,14 +232,57 @@ TEST_F(UpdateClient, LogsEachStepAndOnlyTheNewestFetchCountsUntilTheClickFixesTh
   EXPECT_TRUE(rig.sim.diag.logged(d + "the firmware download has begun; no new fetch is started"));
 }
 
+// Whatever the server does, a client that goes (the window closed, Ctrl-C) takes its transfers
+// with it within a second: one that says nothing, one that streams a firmware without end.
 TEST_F(UpdateClient, EndingTheClientStopsItsTransfers) {
-  const auto start = testing::Clock::now();
-  {
-    ClientRig rig(http.url(), {}, TransferTimeouts{});  // the full 30-second time-outs
-    rig.client.downloadNewVerUpdateInfoBy(http.url() + "/held/never.txt");
-    ASSERT_TRUE(http.logged("holding /held/never.txt", testing::within(10s)));
+  testing::FaultyFtpServer faulty(dir.path());
+  ASSERT_TRUE(faulty.started()) << faulty.output();
+  publish(releasePath(0), "N,V1," + sum + ",/fw/endless.hex");
+  for (const bool streaming : {false, true}) {
+    auto rig = std::make_unique<ClientRig>(streaming ? faulty.url() : http.url(), "",
+                                           TransferTimeouts{});  // the full 30-second limits
+    if (streaming) {
+      rig->client.fetchVariant(0);
+      rig->settle();
+      rig->clickUpdate();
+      ASSERT_TRUE(faulty.logged("streaming /fw/endless.hex", testing::within(10s)));
+      // The window hears how far it has come, in the order the bytes came.
+      ASSERT_TRUE(rig->loop.runUntil([&] { return rig->sim.window.downloaded.size() > 2; }, 10s));
+      const auto& seen = rig->sim.window.downloaded;
+      EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << seen.size();
+      EXPECT_EQ(seen.front().second, 0u);  // the server did not say how large
+    } else {
+      rig->client.downloadNewVerUpdateInfoBy(http.url() + "/held/never.txt");
+      ASSERT_TRUE(http.logged("holding /held/never.txt", testing::within(10s)));
+    }
+    const auto start = testing::Clock::now();
+    rig.reset();
+    EXPECT_LT(testing::Clock::now() - start, 1s) << streaming;
   }
-  EXPECT_LT(testing::Clock::now() - start, 5s);
+}
+
+// A slow link that keeps moving gets the firmware through, however long that takes, and the
+// window hears how far it has come; the stall limit counts from the last byte, not the start.
+TEST_F(UpdateClient, ASlowDownloadThatKeepsMovingArrivesWithItsProgress) {
+  testing::FaultyFtpServer slow(dir.path(), {"--trickle", "300", "400"});
+  ASSERT_TRUE(slow.started()) << slow.output();
+  publish(releasePath(0), "N,V1," + sum + ",/fw/te.hex");
+  publish("/fw/te.hex", hex);
+  ClientRig rig(slow.url());
+  const auto start = testing::Clock::now();
+  rig.client.fetchVariant(0);
+  rig.settle();
+  rig.clickUpdate();
+  rig.settle();
+  EXPECT_GT(testing::Clock::now() - start, 3 * 1s) << "slower than the stall limit thrice over";
+  EXPECT_EQ(testing::readFile(rig.sim.engine.hexFile()), hex);
+  const auto& seen = rig.sim.window.downloaded;
+  ASSERT_GE(seen.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), std::make_pair(uint64_t{hex.size()}, uint64_t{hex.size()}));
+  rig.sim.pump();
+  EXPECT_TRUE(rig.views().ends_with("showDownloading|setUpUpdateHexUI|showUpdateResult(complete)|"))
+      << rig.views();
 }
 
 TEST(DemoUpdateServer, ItsFilesAreWhatTheGeneratorWrites) {

@@ -26,6 +26,17 @@ FtpServer::FtpServer(const std::filesystem::path& root)
                      "127.0.0.1"},
                     "ftp") {}
 
+FaultyFtpServer::FaultyFtpServer(const std::filesystem::path& root,
+                                 std::vector<std::string> options)
+    : ServerProcess(
+          [&] {
+            options.insert(options.begin(),
+                           {"/usr/bin/python3", TRIDENT_SOURCE_DIR "/tests/update/ftp_faults.py",
+                            root.string()});
+            return options;
+          }(),
+          "ftp") {}
+
 HttpServer::HttpServer(const std::filesystem::path& root, bool tls)
     : ServerProcess(
           {"/usr/bin/python3", TRIDENT_SOURCE_DIR "/tests/update/http_server.py", root.string(),

@@ -33,6 +33,12 @@ struct FtpServer : ServerProcess {
   explicit FtpServer(const std::filesystem::path& root);
 };
 
+// ftp_faults.py serving `root` with its faults; `options` as the script takes them.
+struct FaultyFtpServer : ServerProcess {
+  explicit FaultyFtpServer(const std::filesystem::path& root,
+                           std::vector<std::string> options = {});
+};
+
 // http_server.py serving `root`; with `tls`, over HTTPS with a self-signed certificate.
 struct HttpServer : ServerProcess {
   explicit HttpServer(const std::filesystem::path& root, bool tls = false);
