@@ -79,6 +79,19 @@ void BoardRun::showDownloading() {
   say("Downloading the firmware...");
 }
 
+void BoardRun::showDownloadProgress(uint64_t received, uint64_t expected) {
+  using Count = unsigned long long;
+  if (expected == 0) {
+    context_.view.progress(number_, 0, strprintf("%llu bytes downloaded", Count{received}));
+    return;
+  }
+  const double share = std::min(1.0, static_cast<double>(received) / static_cast<double>(expected));
+  context_.view.progress(
+      number_, share,
+      strprintf("%3d%%  %llu/%llu bytes downloaded", static_cast<int>(share * 100), Count{received},
+                Count{expected}));
+}
+
 void BoardRun::setUpUpdateHexUI() {
   say("DO NOT Remove the Controller");
   programmingStarted_ = Clock::now();

@@ -61,11 +61,15 @@ class BoardRun final : public ReportPort,
   void releaseAccepted(std::string_view versionStr) override;
   void serverError(std::string_view message) override;
   void firmwareStored(uint64_t expectedChecksum) override;
+  void downloadProgress(uint64_t received, uint64_t expected) override {
+    engine_.downloadProgress(received, expected);
+  }
   // WindowPort
   void fillVariantPopUp(const std::vector<std::string>&) override {}
   void showFetching() override;
   void showReady(std::string_view versionStr) override;
   void showDownloading() override;
+  void showDownloadProgress(uint64_t received, uint64_t expected) override;
   void setUpUpdateHexUI() override;
   void showProgressPicture(int index, uint32_t sent, uint32_t total) override;
   void showUpdateResult(bool success) override;

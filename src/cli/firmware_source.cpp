@@ -49,6 +49,12 @@ void FirmwareSource::Notices::showFetching() {
   }
 }
 
+void FirmwareSource::downloadProgress(uint64_t received, uint64_t expected) {
+  for (const size_t board : firmware_.waiting) {
+    if (FirmwareWaiter* waiter = boards_(board)) waiter->downloadProgress(received, expected);
+  }
+}
+
 void FirmwareSource::releaseAccepted(std::string_view versionStr) {
   version_ = std::string(versionStr);
   answer(release_, [&](FirmwareWaiter& w) { w.releaseAccepted(versionStr); });

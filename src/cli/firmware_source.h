@@ -23,6 +23,7 @@ class FirmwareWaiter {
   virtual void releaseAccepted(std::string_view versionStr) = 0;
   virtual void serverError(std::string_view message) = 0;
   virtual void firmwareStored(uint64_t expectedChecksum) = 0;
+  virtual void downloadProgress(uint64_t received, uint64_t expected) = 0;
 };
 
 // Where every board's release and firmware come from: asked for once, by the first board that
@@ -47,6 +48,7 @@ class FirmwareSource final : public ServerAnswerPort {
   void releaseAccepted(std::string_view versionStr) override;
   void showErrorAlertWithMessage(std::string_view message) override;
   void firmwareStored(uint64_t expectedChecksum) override;
+  void downloadProgress(uint64_t received, uint64_t expected) override;
 
  private:
   struct Notices final : NullWindowPort {

@@ -34,6 +34,9 @@ class WindowPort {
   virtual void showReady(std::string_view versionStr) = 0;
   // Downloading firmware: the click's own view; the button is disabled at once.
   virtual void showDownloading() = 0;
+  // While the firmware downloads: `received` bytes so far of `expected` (0: the server did not
+  // say how many).
+  virtual void showDownloadProgress(uint64_t received, uint64_t expected) = 0;
   // Programming: progress picture "0", "DO NOT Remove the Controller".
   virtual void setUpUpdateHexUI() = 0;
   // Shows the device picture view with progress picture `index` (0 to 20), after `sent` of the
@@ -79,6 +82,8 @@ class ServerAnswerPort {
   virtual void showErrorAlertWithMessage(std::string_view message) = 0;
   // The firmware file is stored; the board must report `expectedChecksum`.
   virtual void firmwareStored(uint64_t expectedChecksum) = 0;
+  // How far the firmware download has come (see WindowPort::showDownloadProgress).
+  virtual void downloadProgress(uint64_t received, uint64_t expected) = 0;
 };
 
 // Ports that do nothing, for programs that drive the engine without a window or a server (the
@@ -89,6 +94,7 @@ class NullWindowPort : public WindowPort {
   void showFetching() override {}
   void showReady(std::string_view) override {}
   void showDownloading() override {}
+  void showDownloadProgress(uint64_t, uint64_t) override {}
   void setUpUpdateHexUI() override {}
   void showProgressPicture(int, uint32_t, uint32_t) override {}
   void showUpdateResult(bool) override {}

@@ -148,6 +148,11 @@ void UpdateEngine::firmwareStored(uint64_t expectedChecksum) {
   LoadHexFile();
 }
 
+void UpdateEngine::downloadProgress(uint64_t received, uint64_t expected) {
+  if (st_.iStatus == STATUS_DOWNLOAD_HEX_SUCCESS)
+    ports_.window.showDownloadProgress(received, expected);
+}
+
 void UpdateEngine::LoadHexFile() {
   // Nothing is sent to a board that is gone, or after a verdict.
   if (hasEnded("LoadHexFile", "; not loading")) return;

@@ -81,6 +81,8 @@ class UpdateEngine final : public ServerAnswerPort {
   void boardStoppedAnswering();
   // The firmware file is stored: remember the checksum, show Programming, load and start.
   void firmwareStored(uint64_t expectedChecksum) override;
+  // Shown only while the download the click started is under way.
+  void downloadProgress(uint64_t received, uint64_t expected) override;
 
   // The steps of the update, each named as the protocol names it.
   void LoadHexFile();

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSizePolicy>
 
@@ -69,8 +70,9 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
   ui_->setupUi(this);
   setAttribute(Qt::WA_StyledBackground);
   // The window has a fixed size; views that come and go keep their room, so nothing jumps.
-  for (QWidget* view : std::initializer_list<QWidget*>{ui_->popUpBtn, ui_->VerMessage,
-                                                       ui_->HintMessage1, ui_->ActionButton}) {
+  for (QWidget* view :
+       std::initializer_list<QWidget*>{ui_->popUpBtn, ui_->VerMessage, ui_->HintMessage1,
+                                       ui_->DownloadProgress, ui_->ActionButton}) {
     QSizePolicy policy = view->sizePolicy();
     policy.setRetainSizeWhenHidden(true);
     view->setSizePolicy(policy);
@@ -120,8 +122,12 @@ QLabel* ViewController::HintMessage1() const {
 QPushButton* ViewController::ActionButton() const {
   return ui_->ActionButton;
 }
+QProgressBar* ViewController::DownloadProgress() const {
+  return ui_->DownloadProgress;
+}
 
 void ViewController::viewDidLoad() {
+  ui_->DownloadProgress->hide();
   ui_->VerMessage->hide();
   ui_->ResultImage->hide();
   ui_->Device_1_Image->hide();
@@ -205,6 +211,7 @@ void ViewController::askBeforeQuitting() {
 }
 
 void ViewController::programmingEnded() {
+  ui_->DownloadProgress->hide();
   programming_ = false;
   if (quitQuestion_) quitQuestion_->reject();
 }
@@ -237,7 +244,28 @@ void ViewController::showDownloading() {
   ui_->popUpBtn->setEnabled(false);
 }
 
+void ViewController::showDownloadProgress(uint64_t received, uint64_t expected) {
+  QProgressBar& bar = *ui_->DownloadProgress;
+  const double kib = static_cast<double>(received) / 1024;
+  if (expected == 0) {
+    // The server did not say how much: the bar stays empty and the count grows. (A busy bar
+    // would hide the count.)
+    bar.setRange(0, 1);
+    bar.setValue(0);
+    bar.setFormat(QStringLiteral("Downloading: %1 KB").arg(kib, 0, 'f', 0));
+  } else {
+    // In thousandths, so that a file of any size fits the bar's int range.
+    bar.setRange(0, 1000);
+    bar.setValue(static_cast<int>(std::min<uint64_t>(received, expected) * 1000 / expected));
+    bar.setFormat(QStringLiteral("Downloading: %1 of %2 KB")
+                      .arg(kib, 0, 'f', 0)
+                      .arg(static_cast<double>(expected) / 1024, 0, 'f', 0));
+  }
+  bar.show();
+}
+
 void ViewController::setUpUpdateHexUI() {
+  ui_->DownloadProgress->hide();
   ui_->popUpBtn->hide();
   ui_->DownloadImage->hide();
   ui_->ResultImage->hide();

@@ -23,6 +23,7 @@
 class QCloseEvent;
 class QComboBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 QT_BEGIN_NAMESPACE
@@ -94,12 +95,15 @@ class ViewController final : public QWidget, public WindowPort {
   QLabel* VerMessage() const;
   QLabel* HintMessage1() const;
   QPushButton* ActionButton() const;
+  // The firmware download's progress, shown only while it lasts.
+  QProgressBar* DownloadProgress() const;
 
   // WindowPort
   void fillVariantPopUp(const std::vector<std::string>& titles) override;
   void showFetching() override;
   void showReady(std::string_view versionStr) override;
   void showDownloading() override;
+  void showDownloadProgress(uint64_t received, uint64_t expected) override;
   void setUpUpdateHexUI() override;
   void showProgressPicture(int index, uint32_t sent, uint32_t total) override;
   void showUpdateResult(bool success) override;

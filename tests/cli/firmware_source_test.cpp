@@ -29,6 +29,7 @@ struct Rig {
     void releaseAccepted(std::string_view v) override { said("release " + std::string(v)); }
     void serverError(std::string_view m) override { said("error " + std::string(m)); }
     void firmwareStored(uint64_t c) override { said("firmware " + std::to_string(c)); }
+    void downloadProgress(uint64_t got, uint64_t) override { said("got " + std::to_string(got)); }
     void said(const std::string& what) { rig.log(std::to_string(n) + ":" + what); }
     Rig& rig;
     size_t n;
@@ -63,7 +64,7 @@ struct Rig {
 
 // Steps: "r N" board N asks for the release, "f N" for the firmware; "V x" the release is
 // accepted with version x, "E x" the server fails with x, "C n" the firmware is stored with
-// checksum n; "gone N" forgets board N; "run" runs what was posted.
+// checksum n, "P n" n bytes of it have come; "gone N" forgets board N; "run" runs what was posted.
 struct SourceCase {
   std::string name;
   std::string steps;
@@ -90,6 +91,7 @@ TEST_P(FirmwareSourceRun, AsksOnceAndAnswersEveryBoardThatWaits) {
     if (verb == "V") rig.source.releaseAccepted(word);
     if (verb == "E") rig.source.showErrorAlertWithMessage(word);
     if (verb == "C") rig.source.firmwareStored(std::stoull(word));
+    if (verb == "P") rig.source.downloadProgress(std::stoull(word), 0);
   }
   EXPECT_EQ(rig.events, GetParam().events);
   EXPECT_EQ(rig.source.hexFile(), "fw.hex");
@@ -102,14 +104,15 @@ INSTANTIATE_TEST_SUITE_P(
         // board that asks later gets it as the server's own would come: posted.
         SourceCase{"releaseOnceForAll", "r 0 r 1 V v2 r 2 run",
                    "0:fetching fetch1 0:release v2 1:release v2 2:release v2"},
-        SourceCase{"firmwareOnceForAll", "f 0 f 1 C 42 f 2 run",
-                   "download 0:firmware 42 1:firmware 42 2:firmware 42"},
+        SourceCase{"firmwareOnceForAll", "f 0 f 1 P 5 C 42 f 2 run",
+                   "download 0:got 5 1:got 5 0:firmware 42 1:firmware 42 2:firmware 42"},
         // An error reaches those who waited and is forgotten: the next board asks again.
         SourceCase{"errorIsForgotten", "r 0 r 1 E down r 2",
                    "0:fetching fetch1 0:error down 1:error down 2:fetching fetch1"},
         // Once the download was asked for, an error is the download's.
-        SourceCase{"downloadErrorReachesThoseWaitingForFirmware", "r 0 V v2 f 0 r 1 E cut run",
-                   "0:fetching fetch1 0:release v2 download 0:error cut 1:release v2"},
+        // So is the download's progress.
+        SourceCase{"downloadErrorReachesThoseWaitingForFirmware", "r 0 V v2 f 0 r 1 P 9 E cut run",
+                   "0:fetching fetch1 0:release v2 download 0:got 9 0:error cut 1:release v2"},
         SourceCase{"goneBoardsHearNothing", "r 0 r 1 gone 0 V v2 f 1 gone 1 C 7 r 2 gone 2 run",
                    "0:fetching fetch1 1:release v2 download"}),
     [](const auto& info) { return info.param.name; });

@@ -17,6 +17,10 @@ class WindowRecorder final : public WindowPort {
   void showFetching() override { add("showFetching"); }
   void showReady(std::string_view versionStr) override { add("showReady", versionStr); }
   void showDownloading() override { add("showDownloading"); }
+  // Kept apart from the views: how many reports come depends on the link's speed.
+  void showDownloadProgress(uint64_t received, uint64_t expected) override {
+    downloaded.emplace_back(received, expected);
+  }
   void setUpUpdateHexUI() override { add("setUpUpdateHexUI"); }
   void showProgressPicture(int index, uint32_t, uint32_t) override { pictures.push_back(index); }
   void showUpdateResult(bool ok) override { add("showUpdateResult", ok ? "complete" : "failed"); }
@@ -28,6 +32,7 @@ class WindowRecorder final : public WindowPort {
 
   std::vector<std::string> events;
   std::vector<int> pictures;
+  std::vector<std::pair<uint64_t, uint64_t>> downloaded;
 
  private:
   void add(std::string_view name) { events.emplace_back(name); }

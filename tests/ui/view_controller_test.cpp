@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -64,6 +65,8 @@ std::string describe(const ViewController& w) {
     field(label, shows);
   }
   field(w.ActionButton(), w.ActionButton()->text().toStdString());
+  // Only while the firmware downloads.
+  if (!w.DownloadProgress()->isHidden()) text += " | " + w.DownloadProgress()->text().toStdString();
   return text;
 }
 
@@ -227,6 +230,15 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
     }},
     Scene{"downloading", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | - | "
           "The lastest version: V2.13 | DO NOT Remove the Controller | !Update"},
+    // How far the download has come, in the server's size or, untold, in what has come.
+    Scene{"downloading-progress", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | "
+          "- | The lastest version: V2.13 | DO NOT Remove the Controller | !Update | Downloading: "
+          "45 of 128 KB", {}, [](WindowRig& rig) {
+      rig.sim.engine.downloadProgress(7000, 0);
+      EXPECT_EQ(rig.window.DownloadProgress()->text(), "Downloading: 7 KB");
+      rig.sim.engine.downloadProgress(46080, 131072);
+      EXPECT_EQ(rig.window.DownloadProgress()->value(), 351);
+    }},
     // The board answers only the first sync, so the update waits before the transfer. The engine
     // keeps the picture index in range, but the window does not rely on it.
     Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming, {}, [](WindowRig& rig) {
@@ -241,7 +253,9 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
     Scene{"programming-45", 5, {.silentAfter = 43}, "- | 9" + kProgramming},
     Scene{"updated", 5, {}, kUpdatedView},
     Scene{"update-failed", 5, {.wrongChecksum = true}, kFailedView},
-    Scene{"device-removed", 5, {.unplugAfter = 30}, kFailedView},
+    // A download's progress that comes after the end shows nothing.
+    Scene{"device-removed", 5, {.unplugAfter = 30}, kFailedView, {}, [](WindowRig& rig) {
+      rig.sim.engine.downloadProgress(10, 20); }},
     Scene{"server-error", 2, {}, kServerErrorView, kRefused, throughTheWindowsOwnAlert},
     // The firmware file is gone when the loader opens it: Setup error, even though the
     // Programming view had already hidden the button.

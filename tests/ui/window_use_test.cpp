@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -29,18 +30,20 @@ using testing::waitUntil;
 // The virtual board's options; none: no board is plugged in.
 using Board = std::optional<std::vector<std::string>>;
 
-// The application against the demo server and a virtual board; the firmware file goes to `dir`
-// unless the run is to make a folder of its own.
+// The application against the demo server (or the one at `serverUrl`) and a virtual board; the
+// firmware file goes to `dir` unless the run is to make a folder of its own.
 struct Session {
   explicit Session(Board board = Board(std::in_place),
-                   std::chrono::milliseconds reply = kReplyTimeout, bool runFolder = false)
+                   std::chrono::milliseconds reply = kReplyTimeout, bool runFolder = false,
+                   const std::string& serverUrl = "")
       : server(TRIDENT_SOURCE_DIR "/update-server") {
     std::filesystem::create_directories(dir / "hid");
     std::vector<std::string> argv{TRIDENT_BINARY_DIR "/tools/board-sim/trident-board-sim",
                                   "--virtual-hid", (dir / "hid").string()};
     if (board) argv.insert(argv.end(), board->begin(), board->end());
     if (board) this->board = std::make_unique<testing::ChildProcess>(argv);
-    UpdaterApp::Config config{makeVirtualBackend((dir / "hid").string()), server.url()};
+    UpdaterApp::Config config{makeVirtualBackend((dir / "hid").string()),
+                              serverUrl.empty() ? server.url() : serverUrl};
     config.hexFile = runFolder ? std::filesystem::path() : dir / "tmp.hex";
     config.replyTimeout = reply;
     app = std::make_unique<UpdaterApp>(std::move(config), diag);
@@ -147,6 +150,25 @@ TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
     }
     EXPECT_FALSE(s.window().isVisible());
   }
+}
+
+// Closing the window while a server streams the firmware without end: the window closes at once,
+// and the application, its transfer with it, is gone within a second.
+TEST(WindowUse, ClosingDuringAnEndlessDownloadEndsWithinASecond) {
+  testing::TempDir root;
+  const auto release =
+      root / "varnehex/VARNE_TRIDENT_Fighting_Board/TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
+  std::filesystem::create_directories(release.parent_path());
+  testing::writeFile(release, std::string("TRIDENT,V9,0x1234,/varnehex/endless.hex"));
+  testing::FaultyFtpServer faulty(root.path());
+  Session s(Board(std::in_place), kReplyTimeout, false, faulty.url());
+  s.clickUpdate();
+  ASSERT_TRUE(waitUntil([&] { return !s.window().DownloadProgress()->isHidden(); }, 20s));
+  s.window().close();
+  EXPECT_FALSE(s.window().isVisible());
+  const auto start = testing::Clock::now();
+  s.app.reset();
+  EXPECT_LT(testing::Clock::now() - start, 1s);
 }
 
 // tmp.hex lives in a folder of the run's own under the user's cache folder, never in the current
