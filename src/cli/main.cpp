@@ -1,10 +1,8 @@
 // trident-flash: the window's update, from the command line.
-#include <unistd.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -17,6 +15,7 @@
 #include "cli/single_view.h"
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
+#include "common/work_folder.h"
 #include "engine/hex_loader.h"
 #include "hid/hid_backend.h"
 #include "update/curl_transfer.h"
@@ -27,34 +26,12 @@ using namespace trident;
 
 std::atomic<bool> interrupted{false};
 
-// Where a downloaded firmware file is kept: a private folder, gone when the tool ends.
-class WorkDir {
- public:
-  WorkDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "trident-flash.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 int usageError(const std::string& message) {
   std::fprintf(stderr, "trident-flash: %s (see trident-flash --help)\n", message.c_str());
   return 64;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int flash(int argc, char** argv) {
   const auto parsed = parseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.error) return usageError(*parsed.error);
   const FlashOptions& options = parsed.options;
@@ -98,10 +75,11 @@ int main(int argc, char** argv) {
   } else {
     diag = std::make_unique<ConsoleDiagnostics>("trident-flash");
   }
-  WorkDir work;
+  // Where a downloaded firmware file is kept: a private folder, gone when the tool ends.
+  WorkFolder work("trident-flash");
   if (work.path().empty()) {
-    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s\n",
-                 std::filesystem::temp_directory_path().c_str());
+    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s: %s\n",
+                 work.where().c_str(), work.reason().c_str());
     return static_cast<int>(FlashOutcome::FileError);
   }
   EventLoop loop;
@@ -114,4 +92,18 @@ int main(int argc, char** argv) {
   }
   FlashRunner runner(options, loop, *view, work.path());
   return runner.run(interrupted);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // An exception let out of main ends the program in an abort, without a word of why.
+  try {
+    return flash(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "trident-flash: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "trident-flash: an unexpected error ended the run\n");
+  }
+  return static_cast<int>(FlashOutcome::FileError);
 }

@@ -51,16 +51,20 @@ std::vector<std::string> words(const std::string& text) {
   return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder; LOCAL
-// in `args` stands for `dir`/image.hex.
+// trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder unless
+// `args` holds a TMPDIR=...; LOCAL, DAMAGED and EMPTY in `args` stand for `dir`/image.hex,
+// damaged.hex and empty.hex.
 std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args) {
   std::filesystem::create_directories(dir / "tmp");
   auto argv = words("/usr/bin/env TMPDIR=" + (dir / "tmp").string() + " " +
                     builtProgram("src/cli/trident-flash") + " --virtual-hid " +
                     (dir / "hid").string() + " " + args);
-  std::replace(argv.begin(), argv.end(), std::string("LOCAL"), (dir / "image.hex").string());
-  std::replace(argv.begin(), argv.end(), std::string("DAMAGED"), (dir / "damaged.hex").string());
-  std::replace(argv.begin(), argv.end(), std::string("EMPTY"), (dir / "empty.hex").string());
+  std::stable_partition(argv.begin() + 2, argv.end(), [](auto& w) { return w.starts_with("TMP"); });
+  for (auto& word : argv)
+    for (const auto& [name, file] : std::map<std::string, std::string>{
+             {"LOCAL", "image.hex"}, {"DAMAGED", "damaged.hex"}, {"EMPTY", "empty.hex"}})
+      if (const size_t at = word.find(name); at != std::string::npos)
+        word.replace(at, name.size(), (dir / file).string());
   return std::make_unique<ChildProcess>(argv);
 }
 
@@ -135,8 +139,10 @@ std::vector<FlashCase> runs() {
         "The lastest version: V2.1.0", "progress 100%  6000/6000 bytes", kGood,
         "\nsend to hidc:\na4000000010000000100", "iStatus = STATUS_WAIT_CHECKSUM"}, tournament},
     {"standard", "", "--variant standard -q", "", 0, {kGood}, kStandard.c_str()},
-    {"localFile", "", "--hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
+    // With a TMPDIR that names no folder, or a plain file, its working folder is made in /tmp.
+    {"localFile", "", "TMPDIR=/nonexistent --hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
         {"The lastest version: image.hex", kGood}, tournament},
+    {"tmpdirAPlainFile", "", "TMPDIR=EMPTY -q", "", 0, {kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
     // Slow replies are still answers: only silence ends the wait.
     {"slowBoard", "--reply-delay-ms 10", "-q", "", 0, {kGood}, tournament},
