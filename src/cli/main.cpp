@@ -64,8 +64,13 @@ int flash(int argc, char** argv) {
   // A reader that goes away (`| head`) must not end an update halfway: what is written to it is
   // lost, the update goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  // Ctrl-C, a service manager's TERM and a closed terminal or dropped ssh session's HUP end the run
+  // alike: the queued frames written, the unfinished boards named.
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
+#ifdef SIGHUP
+  std::signal(SIGHUP, [](int) { interrupted = true; });
+#endif
 
   // libcurl is set up for the whole run. (hidapi is started and ended by its backend.)
   CurlLibrary curl;

@@ -514,9 +514,9 @@ TEST(Flash, AllOnATerminalKeepsARowPerBoard) {
   EXPECT_EQ(boards->wait(10s), 5);
 }
 
-// Ctrl-C or a TERM from a service manager: the same clean end.
+// Ctrl-C, a TERM from a service manager or a HUP from a closed terminal: the same clean end.
 TEST(Flash, InterruptedBetweenFramesEndsCleanly) {
-  for (const int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     TempDir dir;
     auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
     objcopyHex(dir, randomBytes(200000, 8));
