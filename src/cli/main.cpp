@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/firmware_source.h"
 #include "cli/flash_options.h"
 #include "cli/flash_runner.h"
 #include "cli/rows_view.h"
@@ -16,7 +16,6 @@
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
 #include "common/work_folder.h"
-#include "engine/hex_loader.h"
 #include "hid/hid_backend.h"
 #include "update/curl_transfer.h"
 
@@ -43,23 +42,6 @@ int flash(int argc, char** argv) {
     std::printf("trident-flash %s\n", TRIDENT_VERSION);
     return 0;
   }
-  if (options.hexFile && !std::ifstream(*options.hexFile)) {
-    std::fprintf(stderr, "trident-flash: cannot read %s\n", options.hexFile->c_str());
-    return static_cast<int>(FlashOutcome::FileError);
-  }
-  // A local file is judged before anyone is asked to plug a board in; the engine checks it again
-  // when it loads it, as it does a downloaded one.
-  if (options.hexFile) {
-    HexImage image;
-    int32_t lines = 0;
-    NullDiagnostics quiet;
-    if (readHexImage(*options.hexFile, image, lines, quiet) == HexLoadStatus::Loaded) {
-      if (const auto refusal = imageRefusal(image)) {
-        std::fprintf(stderr, "trident-flash: %s\n", refusal->alert.c_str());
-        return static_cast<int>(FlashOutcome::FileError);
-      }
-    }
-  }
 
   // A reader that goes away (`| head`) must not end an update halfway: what is written to it is
   // lost, the update goes on.
@@ -72,6 +54,23 @@ int flash(int argc, char** argv) {
   std::signal(SIGHUP, [](int) { interrupted = true; });
 #endif
 
+  // Where the firmware is kept, downloaded or copied: a private folder, gone when the tool ends.
+  WorkFolder work("trident-flash");
+  if (work.path().empty()) {
+    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s: %s\n",
+                 work.where().c_str(), work.reason().c_str());
+    return static_cast<int>(FlashOutcome::FileError);
+  }
+  const std::filesystem::path firmware = work.path() / "tmp.hex";
+  // A local file is judged before anyone is asked to plug a board in; the engine checks it again
+  // when it loads it, as it does a downloaded one.
+  if (options.hexFile) {
+    if (const auto failure = copyLocalFirmware(*options.hexFile, firmware, interrupted)) {
+      std::fprintf(stderr, "%s\n", failure->message.c_str());
+      return static_cast<int>(failure->outcome);
+    }
+  }
+
   // libcurl is set up for the whole run. (hidapi is started and ended by its backend.)
   CurlLibrary curl;
   std::unique_ptr<Diagnostics> diag;
@@ -79,13 +78,6 @@ int flash(int argc, char** argv) {
     diag = std::make_unique<NullDiagnostics>();
   } else {
     diag = std::make_unique<ConsoleDiagnostics>("trident-flash");
-  }
-  // Where a downloaded firmware file is kept: a private folder, gone when the tool ends.
-  WorkFolder work("trident-flash");
-  if (work.path().empty()) {
-    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s: %s\n",
-                 work.where().c_str(), work.reason().c_str());
-    return static_cast<int>(FlashOutcome::FileError);
   }
   EventLoop loop;
   const bool terminal = isTerminal(stderr);
@@ -95,7 +87,7 @@ int flash(int argc, char** argv) {
   } else {
     view = std::make_unique<SingleView>(stderr, terminal, options.loop, *diag);
   }
-  FlashRunner runner(options, loop, *view, work.path());
+  FlashRunner runner(options, loop, *view, firmware);
   return runner.run(interrupted);
 }
 

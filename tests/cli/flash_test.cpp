@@ -4,6 +4,7 @@
 // 0xA2), 6 the transfer's sync, 7 the first transfer frame, 8-113 full data frames, 114 the last
 // data frame (whose reply carries the checksum) and 115 the final command.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <map>
@@ -53,7 +54,7 @@ std::vector<std::string> words(const std::string& text) {
 
 // trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder unless
 // `args` holds a TMPDIR=...; LOCAL, DAMAGED and EMPTY in `args` stand for `dir`/image.hex,
-// damaged.hex and empty.hex.
+// damaged.hex and empty.hex, and /dev/stdin is image.hex through a pipe.
 std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args) {
   std::filesystem::create_directories(dir / "tmp");
   auto argv = words("/usr/bin/env TMPDIR=" + (dir / "tmp").string() + " " +
@@ -65,6 +66,9 @@ std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args)
              {"LOCAL", "image.hex"}, {"DAMAGED", "damaged.hex"}, {"EMPTY", "empty.hex"}})
       if (const size_t at = word.find(name); at != std::string::npos)
         word.replace(at, name.size(), (dir / file).string());
+  if (args.find("/dev/stdin") != std::string::npos)
+    argv.insert(argv.begin(),
+                {"/bin/bash", "-c", "exec \"$@\" < <(cat \"$0\")", (dir / "image.hex").string()});
   return std::make_unique<ChildProcess>(argv);
 }
 
@@ -143,6 +147,9 @@ std::vector<FlashCase> runs() {
     {"localFile", "", "TMPDIR=/nonexistent --hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
         {"The lastest version: image.hex", kGood}, tournament},
     {"tmpdirAPlainFile", "", "TMPDIR=EMPTY -q", "", 0, {kGood}, tournament},
+    // Read once, through a pipe.
+    {"localFileFromAPipe", "", "--hex /dev/stdin --checksum 0xBd53 -q", nullptr, 0,
+        {"The lastest version: stdin", kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
     // Slow replies are still answers: only silence ends the wait.
     {"slowBoard", "--reply-delay-ms 10", "-q", "", 0, {kGood}, tournament},
@@ -157,7 +164,9 @@ std::vector<FlashCase> runs() {
     {"missingFolder", "", "-q", "varnehex", 2,
         {"trident-flash: Server denied you to change to the given directory"}, ""},
     {"missingLocalFile", "", "-q --hex missing.hex --checksum 0x1234", nullptr, 2,
-        {"trident-flash: cannot read missing.hex"}, ""},
+        {"trident-flash: cannot read missing.hex: No such file or directory\n"}, ""},
+    {"localFolder", "", "-q --hex / --checksum 0x1234", nullptr, 2,
+        {"trident-flash: / is a folder, not a firmware file\n"}, ""},
     // Judged before a board is waited for: the board never hears of it.
     {"damagedLocalFile", "", "-q --hex DAMAGED --checksum 0xBd53", nullptr, 2,
         {"trident-flash: Error: The firmware file is damaged (line 2)\n"}, ""},
@@ -514,19 +523,25 @@ TEST(Flash, AllOnATerminalKeepsARowPerBoard) {
   EXPECT_EQ(boards->wait(10s), 5);
 }
 
-// Ctrl-C, a TERM from a service manager or a HUP from a closed terminal: the same clean end.
+// Ctrl-C, a TERM from a service manager or a HUP from a closed terminal: the same clean end,
+// between frames or while a FIFO named by --hex has nobody writing to it (its open never blocks).
 TEST(Flash, InterruptedBetweenFramesEndsCleanly) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, 0}) {
     TempDir dir;
     auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
-    objcopyHex(dir, randomBytes(200000, 8));
+    const auto fifo = dir / "image.hex";
+    ASSERT_TRUE(signal != 0 || ::mkfifo(fifo.c_str(), 0600) == 0);
+    if (signal != 0) objcopyHex(dir, randomBytes(200000, 8));
     auto run = flash(dir, "--hex LOCAL --checksum 0x1234 -q");
-    ASSERT_TRUE(run->waitForOutput(
-        [](const std::string& out) { return out.find("progress  10%") != std::string::npos; },
-        within(30s)))
+    ASSERT_TRUE(signal == 0 ? waitFor([&] { return run->holdsOpen(fifo); }, 10s)
+                            : run->waitForOutput(
+                                  [](const std::string& out) {
+                                    return out.find("progress  10%") != std::string::npos;
+                                  },
+                                  within(30s)))
         << run->output();
-    run->signal(signal);
-    EXPECT_EQ(run->wait(10s), 130) << signal << run->output();
+    run->signal(signal == 0 ? SIGINT : signal);
+    EXPECT_EQ(run->wait(signal == 0 ? 1s : 10s), 130) << signal << run->output();
     EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
   }
 }
