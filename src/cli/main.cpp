@@ -51,7 +51,8 @@ int flash(int argc, char** argv) {
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
 #ifdef SIGHUP
-  std::signal(SIGHUP, [](int) { interrupted = true; });
+  // Under nohup it comes ignored, and stays so: the run was asked to outlive its terminal.
+  if (std::signal(SIGHUP, [](int) { interrupted = true; }) == SIG_IGN) std::signal(SIGHUP, SIG_IGN);
 #endif
 
   // Where the firmware is kept, downloaded or copied: a private folder, gone when the tool ends.
