@@ -1,6 +1,13 @@
 #include "cli/firmware_source.h"
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <utility>
+
+#include "common/diagnostics.h"
+#include "common/file_reading.h"
+#include "engine/hex_loader.h"
 
 namespace trident {
 
@@ -78,6 +85,48 @@ void LocalFirmware::fetchVariant(int64_t) {
 
 void LocalFirmware::downloadNewVerHexFile() {
   loop_.post([this] { answers_.firmwareStored(checksum_); });
+}
+
+std::optional<LocalCopyFailure> copyLocalFirmware(const std::string& file,
+                                                  const std::filesystem::path& copy,
+                                                  const std::atomic<bool>& stop,
+                                                  std::chrono::milliseconds silence) {
+  const auto fail = [](const std::string& why, FlashOutcome outcome = FlashOutcome::FileError) {
+    return LocalCopyFailure{outcome, "trident-flash: " + why};
+  };
+  const WholeFile read =
+      readWholeFile(file, kMaxHexTextBytes, silence, [&stop] { return stop.load(); });
+  if (read.failure) {
+    switch (*read.failure) {
+      case WholeFile::Failure::CannotOpen:
+      case WholeFile::Failure::Unreadable:
+        return fail("cannot read " + file + ": " + read.reason);
+      case WholeFile::Failure::Folder:
+        return fail(file + " is a folder, not a firmware file");
+      case WholeFile::Failure::TooLarge:
+        return fail(
+            strprintf("%s is larger than a HEX file of the largest image can be (%zu bytes)",
+                      file.c_str(), kMaxHexTextBytes));
+      case WholeFile::Failure::Silent:
+        return fail(strprintf(
+            "nothing arrived from %s for %lld s", file.c_str(),
+            static_cast<long long>(std::chrono::ceil<std::chrono::seconds>(silence).count())));
+      case WholeFile::Failure::Stopped:
+        return fail("interrupted", FlashOutcome::Interrupted);
+    }
+  }
+  std::ofstream out(copy, std::ios::binary | std::ios::trunc);
+  out.write(read.bytes.data(), static_cast<std::streamsize>(read.bytes.size()));
+  out.close();
+  if (!out) return fail("cannot write " + copy.string() + ": " + std::strerror(errno));
+  HexImage image;
+  int32_t lines = 0;
+  NullDiagnostics quiet;
+  if (readHexImage(copy, image, lines, quiet) != HexLoadStatus::Loaded) {
+    return fail("cannot read " + copy.string());
+  }
+  if (const auto refusal = imageRefusal(image)) return fail(refusal->alert);
+  return std::nullopt;
 }
 
 }  // namespace trident

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -9,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/flash_outcome.h"
 #include "common/executor.h"
 #include "engine/ports.h"
 
@@ -91,5 +94,18 @@ class LocalFirmware final : public UpdateServerPort {
   std::string name_;
   uint64_t checksum_;
 };
+
+// The --hex file made the run's own: read once, as a pipe can only be (a FIFO with nothing
+// arriving for `silence`, or a `stop`, ends the wait), written whole as `copy` in the run's
+// working folder and judged there, before any board is waited for. The engine loads `copy`: a
+// snapshot nothing else changes while it is programmed. None when it may be programmed; else the
+// exit status and the line saying why.
+struct LocalCopyFailure {
+  FlashOutcome outcome;
+  std::string message;
+};
+std::optional<LocalCopyFailure> copyLocalFirmware(
+    const std::string& file, const std::filesystem::path& copy, const std::atomic<bool>& stop,
+    std::chrono::milliseconds silence = std::chrono::seconds(10));
 
 }  // namespace trident

@@ -19,6 +19,7 @@ const char* const kFlashUsage =
     "\n"
     "  --variant NAME          tournament (default: \"Tournament(No Turbo & Remap)\") or standard\n"
     "  --hex FILE              program this Intel HEX file instead of the server's firmware\n"
+    "                          (read once, whole: /dev/stdin reads it from a pipe)\n"
     "  --checksum TEXT         the file's checksum as a release line writes it, e.g. 0x1234\n"
     "  --wait SECONDS          give up when no bootloader appears within SECONDS (default: wait)\n"
     "  --reply-timeout SECONDS fail when the board stops answering for SECONDS (default: 5)\n"

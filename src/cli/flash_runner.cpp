@@ -12,11 +12,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::filesystem::path firmwarePathFor(const FlashOptions& options,
-                                      const std::filesystem::path& workDir) {
-  return options.hexFile ? std::filesystem::path(*options.hexFile) : workDir / "tmp.hex";
-}
-
 }  // namespace
 
 std::unique_ptr<HidBackend> hidBackendFor(const FlashOptions& options) {
@@ -25,16 +20,16 @@ std::unique_ptr<HidBackend> hidBackendFor(const FlashOptions& options) {
 }
 
 FlashRunner::FlashRunner(const FlashOptions& options, EventLoop& loop, RunView& view,
-                         const std::filesystem::path& workDir)
+                         const std::filesystem::path& firmwareFile)
     : options_(options),
       loop_(loop),
       view_(view),
-      hexFile_(firmwarePathFor(options, workDir)),
+      hexFile_(firmwareFile),
       source_(
           loop, [this](size_t number) { return byNumber(number); }, hexFile_, options.variant),
       link_(hidBackendFor(options), loop.whileIdle(), view.log()) {
   if (options.hexFile) {
-    // A local file stands in for the release: its name is the version shown.
+    // A local file stands in for the release: its name, not its copy's, is the version shown.
     source_.setUpstream(std::make_unique<LocalFirmware>(
         source_, loop, std::filesystem::path(*options.hexFile).filename().string(),
         ftpChecksumInteger(options.checksum.value_or(""))));

@@ -20,11 +20,12 @@ namespace trident {
 
 // trident-flash's one runner: one board, one board after another (--loop), or every board at once
 // (--all), each taken board with its own engine, reply time-out and verdict, the release and the
-// firmware fetched once for all of them. What it shows goes to a RunView.
+// firmware fetched once for all of them. What it shows goes to a RunView. The firmware is loaded
+// from `firmwareFile`, in the run's own folder: the download, or the copy of a --hex file.
 class FlashRunner final : public BoardSink {
  public:
   FlashRunner(const FlashOptions& options, EventLoop& loop, RunView& view,
-              const std::filesystem::path& workDir);
+              const std::filesystem::path& firmwareFile);
   ~FlashRunner() override;
 
   // Runs until every board taken has its verdict; with --loop until interrupted or, with --wait,

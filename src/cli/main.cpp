@@ -1,23 +1,21 @@
 // trident-flash: the window's update, from the command line.
-#include <unistd.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
+#include <exception>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/firmware_source.h"
 #include "cli/flash_options.h"
 #include "cli/flash_runner.h"
 #include "cli/rows_view.h"
 #include "cli/single_view.h"
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
-#include "engine/hex_loader.h"
+#include "common/work_folder.h"
 #include "hid/hid_backend.h"
 #include "update/curl_transfer.h"
 
@@ -27,34 +25,12 @@ using namespace trident;
 
 std::atomic<bool> interrupted{false};
 
-// Where a downloaded firmware file is kept: a private folder, gone when the tool ends.
-class WorkDir {
- public:
-  WorkDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "trident-flash.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~WorkDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
 int usageError(const std::string& message) {
   std::fprintf(stderr, "trident-flash: %s (see trident-flash --help)\n", message.c_str());
   return 64;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int flash(int argc, char** argv) {
   const auto parsed = parseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.error) return usageError(*parsed.error);
   const FlashOptions& options = parsed.options;
@@ -66,29 +42,35 @@ int main(int argc, char** argv) {
     std::printf("trident-flash %s\n", TRIDENT_VERSION);
     return 0;
   }
-  if (options.hexFile && !std::ifstream(*options.hexFile)) {
-    std::fprintf(stderr, "trident-flash: cannot read %s\n", options.hexFile->c_str());
-    return static_cast<int>(FlashOutcome::FileError);
-  }
-  // A local file is judged before anyone is asked to plug a board in; the engine checks it again
-  // when it loads it, as it does a downloaded one.
-  if (options.hexFile) {
-    HexImage image;
-    int32_t lines = 0;
-    NullDiagnostics quiet;
-    if (readHexImage(*options.hexFile, image, lines, quiet) == HexLoadStatus::Loaded) {
-      if (const auto refusal = imageRefusal(image)) {
-        std::fprintf(stderr, "trident-flash: %s\n", refusal->alert.c_str());
-        return static_cast<int>(FlashOutcome::FileError);
-      }
-    }
-  }
 
   // A reader that goes away (`| head`) must not end an update halfway: what is written to it is
   // lost, the update goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  // Ctrl-C, a service manager's TERM and a closed terminal or dropped ssh session's HUP end the run
+  // alike: the queued frames written, the unfinished boards named.
   std::signal(SIGINT, [](int) { interrupted = true; });
   std::signal(SIGTERM, [](int) { interrupted = true; });
+#ifdef SIGHUP
+  // Under nohup it comes ignored, and stays so: the run was asked to outlive its terminal.
+  if (std::signal(SIGHUP, [](int) { interrupted = true; }) == SIG_IGN) std::signal(SIGHUP, SIG_IGN);
+#endif
+
+  // Where the firmware is kept, downloaded or copied: a private folder, gone when the tool ends.
+  WorkFolder work("trident-flash");
+  if (work.path().empty()) {
+    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s: %s\n",
+                 work.where().c_str(), work.reason().c_str());
+    return static_cast<int>(FlashOutcome::FileError);
+  }
+  const std::filesystem::path firmware = work.path() / "tmp.hex";
+  // A local file is judged before anyone is asked to plug a board in; the engine checks it again
+  // when it loads it, as it does a downloaded one.
+  if (options.hexFile) {
+    if (const auto failure = copyLocalFirmware(*options.hexFile, firmware, interrupted)) {
+      std::fprintf(stderr, "%s\n", failure->message.c_str());
+      return static_cast<int>(failure->outcome);
+    }
+  }
 
   // libcurl is set up for the whole run. (hidapi is started and ended by its backend.)
   CurlLibrary curl;
@@ -98,12 +80,6 @@ int main(int argc, char** argv) {
   } else {
     diag = std::make_unique<ConsoleDiagnostics>("trident-flash");
   }
-  WorkDir work;
-  if (work.path().empty()) {
-    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s\n",
-                 std::filesystem::temp_directory_path().c_str());
-    return static_cast<int>(FlashOutcome::FileError);
-  }
   EventLoop loop;
   const bool terminal = isTerminal(stderr);
   std::unique_ptr<RunView> view;
@@ -112,6 +88,20 @@ int main(int argc, char** argv) {
   } else {
     view = std::make_unique<SingleView>(stderr, terminal, options.loop, *diag);
   }
-  FlashRunner runner(options, loop, *view, work.path());
+  FlashRunner runner(options, loop, *view, firmware);
   return runner.run(interrupted);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // An exception let out of main ends the program in an abort, without a word of why.
+  try {
+    return flash(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "trident-flash: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "trident-flash: an unexpected error ended the run\n");
+  }
+  return static_cast<int>(FlashOutcome::FileError);
 }

@@ -26,6 +26,12 @@ struct HexImage {
   std::optional<Error> damagedLine;
 };
 
+// The most text a HEX file of the largest image can hold, with room to spare: two digits per data
+// byte, and each line's framing (start code, count, address, type, checksum, line end: 13
+// characters) under two more per byte for records of eight bytes or more; the few address records
+// fit in the rest. A longer file is refused before it is read whole.
+inline constexpr size_t kMaxHexTextBytes = 4 * size_t{kMaxImageBytes};
+
 enum class HexLoadStatus { Loaded, CannotOpen };
 
 // Reads the file in one pass with a fixed line window of 1023 characters and writes the loader's

@@ -4,6 +4,7 @@
 // 0xA2), 6 the transfer's sync, 7 the first transfer frame, 8-113 full data frames, 114 the last
 // data frame (whose reply carries the checksum) and 115 the final command.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <map>
@@ -51,16 +52,23 @@ std::vector<std::string> words(const std::string& text) {
   return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder; LOCAL
-// in `args` stands for `dir`/image.hex.
+// trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder unless
+// `args` holds a TMPDIR=...; LOCAL, DAMAGED and EMPTY in `args` stand for `dir`/image.hex,
+// damaged.hex and empty.hex, and /dev/stdin is image.hex through a pipe.
 std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args) {
   std::filesystem::create_directories(dir / "tmp");
   auto argv = words("/usr/bin/env TMPDIR=" + (dir / "tmp").string() + " " +
                     builtProgram("src/cli/trident-flash") + " --virtual-hid " +
                     (dir / "hid").string() + " " + args);
-  std::replace(argv.begin(), argv.end(), std::string("LOCAL"), (dir / "image.hex").string());
-  std::replace(argv.begin(), argv.end(), std::string("DAMAGED"), (dir / "damaged.hex").string());
-  std::replace(argv.begin(), argv.end(), std::string("EMPTY"), (dir / "empty.hex").string());
+  std::stable_partition(argv.begin() + 2, argv.end(), [](auto& w) { return w.starts_with("TMP"); });
+  for (auto& word : argv)
+    for (const auto& [name, file] : std::map<std::string, std::string>{
+             {"LOCAL", "image.hex"}, {"DAMAGED", "damaged.hex"}, {"EMPTY", "empty.hex"}})
+      if (const size_t at = word.find(name); at != std::string::npos)
+        word.replace(at, name.size(), (dir / file).string());
+  if (args.find("/dev/stdin") != std::string::npos)
+    argv.insert(argv.begin(),
+                {"/bin/bash", "-c", "exec \"$@\" < <(cat \"$0\")", (dir / "image.hex").string()});
   return std::make_unique<ChildProcess>(argv);
 }
 
@@ -135,8 +143,13 @@ std::vector<FlashCase> runs() {
         "The lastest version: V2.1.0", "progress 100%  6000/6000 bytes", kGood,
         "\nsend to hidc:\na4000000010000000100", "iStatus = STATUS_WAIT_CHECKSUM"}, tournament},
     {"standard", "", "--variant standard -q", "", 0, {kGood}, kStandard.c_str()},
-    {"localFile", "", "--hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
+    // With a TMPDIR that names no folder, or a plain file, its working folder is made in /tmp.
+    {"localFile", "", "TMPDIR=/nonexistent --hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
         {"The lastest version: image.hex", kGood}, tournament},
+    {"tmpdirAPlainFile", "", "TMPDIR=EMPTY -q", "", 0, {kGood}, tournament},
+    // Read once, through a pipe.
+    {"localFileFromAPipe", "", "--hex /dev/stdin --checksum 0xBd53 -q", nullptr, 0,
+        {"The lastest version: stdin", kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
     // Slow replies are still answers: only silence ends the wait.
     {"slowBoard", "--reply-delay-ms 10", "-q", "", 0, {kGood}, tournament},
@@ -151,7 +164,9 @@ std::vector<FlashCase> runs() {
     {"missingFolder", "", "-q", "varnehex", 2,
         {"trident-flash: Server denied you to change to the given directory"}, ""},
     {"missingLocalFile", "", "-q --hex missing.hex --checksum 0x1234", nullptr, 2,
-        {"trident-flash: cannot read missing.hex"}, ""},
+        {"trident-flash: cannot read missing.hex: No such file or directory\n"}, ""},
+    {"localFolder", "", "-q --hex / --checksum 0x1234", nullptr, 2,
+        {"trident-flash: / is a folder, not a firmware file\n"}, ""},
     // Judged before a board is waited for: the board never hears of it.
     {"damagedLocalFile", "", "-q --hex DAMAGED --checksum 0xBd53", nullptr, 2,
         {"trident-flash: Error: The firmware file is damaged (line 2)\n"}, ""},
@@ -513,39 +528,48 @@ TEST(Flash, AllOnATerminalKeepsARowPerBoard) {
   EXPECT_EQ(boards->wait(10s), 5);
 }
 
-// Ctrl-C or a TERM from a service manager: the same clean end within a second, whatever the run
-// waits for: a board's replies, or a server that streams without end and then says nothing more,
-// for the firmware or (before its first word) for the release.
+// Ctrl-C, a TERM from a service manager or a HUP from a closed terminal: the same clean end within
+// a second, whatever the run waits for: a board's replies, a FIFO named by --hex that nobody
+// writes to (its open never blocks), or a server that streams without end and then says nothing
+// more, for the firmware or (before its first word) for the release.
 TEST(Flash, InterruptedAtAnyStageEndsCleanlyWithinASecond) {
-  // The release served (nullptr: a local file instead; "": none, so that it streams) and the
-  // line to wait for before the signal.
-  const std::pair<const char*, const char*> stages[] = {
-      {nullptr, "progress  10%"},
+  // What the firmware comes from ("local" or "fifo" file, else the release served, "": none, so
+  // that it streams) and the line to wait for before the signal.
+  const std::pair<std::string, std::string> stages[] = {
+      {"local", "progress  10%"},
+      {"fifo", ""},
       {"TRIDENT,V9,0x1234,/varnehex/endless.hex", "bytes downloaded"},
       {"", "Asking the update server"}};
-  for (const int signal : {SIGINT, SIGTERM}) {
-    for (const auto& [release, waitFor] : stages) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const auto& stage : stages) {
+      const std::string &source = stage.first, &line = stage.second;  // lambdas capture them
       TempDir dir;
       auto board = plugBoard(dir / "hid", {"--reply-delay-ms", "1"});
       std::unique_ptr<FaultyFtpServer> server;
       std::string args = "-q --hex LOCAL --checksum 0x1234";
-      if (release) {
-        std::filesystem::create_directories(dir / "server" / kBoardDir / "TE");
-        if (*release)
-          writeFile(dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt", release);
-        server = std::make_unique<FaultyFtpServer>(dir / "server", words(*release ? "" : "--hush"));
-        args = "-q --server " + server->url();
-      } else {
+      if (source == "local") {
         objcopyHex(dir, randomBytes(200000, 8));
+      } else if (source == "fifo") {
+        ASSERT_EQ(::mkfifo((dir / "image.hex").c_str(), 0600), 0);
+      } else {
+        const auto release = dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
+        std::filesystem::create_directories(release.parent_path());
+        if (!source.empty()) writeFile(release, source);
+        server = std::make_unique<FaultyFtpServer>(dir / "server",
+                                                   words(source.empty() ? "--hush" : ""));
+        args = "-q --server " + server->url();
       }
       auto run = flash(dir, args);
-      ASSERT_TRUE(run->waitForOutput(
-          [&](const std::string& out) { return out.find(waitFor) != std::string::npos; },
-          within(30s)))
+      ASSERT_TRUE(source == "fifo" ? waitFor([&] { return run->holdsOpen(dir / "image.hex"); }, 10s)
+                                   : run->waitForOutput(
+                                         [&](const std::string& out) {
+                                           return out.find(line) != std::string::npos;
+                                         },
+                                         within(30s)))
           << run->output();
       ASSERT_TRUE(!server || server->logged("streaming ", within(10s)));
       run->signal(signal);
-      EXPECT_EQ(run->wait(1s), 130) << signal << waitFor << run->output();
+      EXPECT_EQ(run->wait(1s), 130) << signal << source << run->output();
       EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
     }
   }

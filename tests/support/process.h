@@ -89,6 +89,14 @@ class ChildProcess {
   int wait(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
     return wait(Clock::now() + limit);
   }
+  // Whether the process has `file` open now.
+  bool holdsOpen(const std::filesystem::path& file) {
+    std::error_code e;
+    for (auto fd = std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", e);
+         !e && fd != std::filesystem::directory_iterator(); fd.increment(e))
+      if (std::filesystem::read_symlink(fd->path(), e) == file) return true;
+    return false;
+  }
   // Sends `signal` to the process.
   void signal(int signal) {
     if (!ended()) ::kill(pid_, signal);
