@@ -62,6 +62,7 @@ def serve(control):
                     time.sleep(trickle[1])
             data.close()
             if "/mute/" in path:
+                print("silent after " + path, flush=True)
                 while control.recv(1024):  # until the client gives up
                     pass
                 return
