@@ -43,6 +43,11 @@ void quitOnTerminationSignals() {
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  // The terminal it was started from closing ends it as well, unless it was started to outlive
+  // that terminal (nohup leaves HUP ignored).
+  struct sigaction before = {};
+  if (::sigaction(SIGHUP, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+    ::sigaction(SIGHUP, &action, nullptr);
 }
 
 #else

@@ -171,6 +171,27 @@ TEST(WindowUse, ClosingDuringAnEndlessDownloadEndsWithinASecond) {
   EXPECT_LT(testing::Clock::now() - start, 1s);
 }
 
+// The application itself, ended from outside (a session's logout, Ctrl-C or the closing of the
+// terminal it was started from), ends as a close does: its run folder goes with it.
+TEST(WindowUse, TheApplicationEndsCleanlyOnEachTerminationSignal) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    testing::TempDir dir;
+    std::filesystem::create_directories(dir / "hid");
+    testing::ChildProcess app({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen",
+                               "XDG_CACHE_HOME=" + (dir / "cache").string(),
+                               testing::builtProgram("src/app/trident-updater"), "--virtual-hid",
+                               (dir / "hid").string()});
+    ASSERT_TRUE(app.waitForOutput(
+        [](const std::string& out) { return out.find("IOHIDManager") != std::string::npos; },
+        testing::within(20s)))
+        << app.output();
+    EXPECT_FALSE(std::filesystem::is_empty(dir / "cache/trident-updater"));
+    app.signal(signal);
+    EXPECT_EQ(app.wait(10s), 128 + signal) << app.output();
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "cache/trident-updater"));
+  }
+}
+
 // tmp.hex lives in a folder of the run's own under the user's cache folder, never in the current
 // folder, whose own tmp.hex is left alone; the folder goes at exit.
 TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
