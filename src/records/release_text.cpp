@@ -121,18 +121,19 @@ std::string origin(std::string_view url) {
 }  // namespace
 
 ReleaseReading readReleaseText(std::string_view body, std::string_view url,
-                               std::string_view ftpRootUrlStr) {
+                               std::string_view ftpRootUrlStr, uint64_t announcedSize) {
   ReleaseReading reading;
   auto& log = reading.log;
   const auto refuse = [&](std::string alert) {
     reading.refusal = std::move(alert);
     return std::move(reading);
   };
-  if (body.size() > kMaxReleaseDescriptionBytes) {
+  if (const uint64_t size = std::max<uint64_t>(body.size(), announcedSize);
+      size > kMaxReleaseDescriptionBytes) {
     log.push_back(
-        strprintf("DEBUG: [Download] the release description holds %zu bytes, more than "
+        strprintf("DEBUG: [Download] the release description holds %llu bytes, more than "
                   "%zu; refused",
-                  body.size(), kMaxReleaseDescriptionBytes));
+                  static_cast<unsigned long long>(size), kMaxReleaseDescriptionBytes));
     return refuse("Parse txt file error");
   }
   std::optional<std::string> text = decodeUtf8(body);

@@ -53,8 +53,9 @@ struct ReleaseReading {
 // fields, and a firmware path that does not begin with "/" or whose URL names another scheme,
 // host or port than the server's. Refused with "checkSumStr error": a checksum text without four
 // hex digits after its first two characters. A line break at the end of the path is the file's
-// own, not the path's, and is dropped. `release` is set whenever the line had four fields.
+// own, not the path's, and is dropped. `release` is set whenever the line had four fields. The
+// body's size is the larger of its own and `announcedSize`, what the server said it would send.
 ReleaseReading readReleaseText(std::string_view body, std::string_view url,
-                               std::string_view ftpRootUrlStr);
+                               std::string_view ftpRootUrlStr, uint64_t announcedSize = 0);
 
 }  // namespace trident

@@ -95,16 +95,18 @@ struct Watch {
   using Clock = std::chrono::steady_clock;
   static constexpr auto kReportEvery = std::chrono::milliseconds(250);
 
-  Watch(std::chrono::milliseconds stall, const ProgressReport& progress)
-      : stall(stall), progress(progress) {}
+  Watch(std::chrono::milliseconds stall, size_t limit, const ProgressReport& progress)
+      : stall(stall), limit(limit), progress(progress) {}
 
   std::chrono::milliseconds stall;
+  size_t limit;
   const ProgressReport& progress;
   Clock::time_point lastByte = Clock::now();
   Clock::time_point lastReport{};
   TransferProgress seen;
   bool reported = true;
   bool stalled = false;
+  bool announcedTooLarge = false;  // the server's own size for the body is past the limit
 
   static int onProgress(void* self, curl_off_t expected, curl_off_t received, curl_off_t,
                         curl_off_t) {
@@ -113,6 +115,9 @@ struct Watch {
   bool check(curl_off_t expected, curl_off_t received) {
     const auto now = Clock::now();
     seen.expected = static_cast<uint64_t>(std::max<curl_off_t>(expected, 0));
+    // Refused on the server's word: no need to wait for the bytes that prove it.
+    announcedTooLarge = seen.expected > limit;
+    if (announcedTooLarge) return false;
     if (static_cast<uint64_t>(received) == seen.received) {
       stalled = now - lastByte >= stall;
       return !stalled;
@@ -186,7 +191,7 @@ TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& 
   Sink sink;
   sink.limit = std::min(maxBytes, kMaxTransferBytes);
   sink.sockets = &sockets;
-  Watch watch(timeouts.stall, progress);
+  Watch watch(timeouts.stall, sink.limit, progress);
   CURL* h = easy.get();
   CURLcode setup = CURLE_OK;
   const auto set = [&](CURLoption option, auto value) {
@@ -211,8 +216,6 @@ TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& 
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &Watch::onProgress);
   set(CURLOPT_XFERINFODATA, &watch);
-  // Each transfer has its own connection; none is kept for a later one.
-  set(CURLOPT_FORBID_REUSE, 1L);
   set(CURLOPT_USERAGENT, "trident-updater/" TRIDENT_VERSION);
   set(CURLOPT_WRITEFUNCTION, &appendBody);
   set(CURLOPT_WRITEDATA, &sink);
@@ -224,12 +227,16 @@ TransferOutcome performTransfer(const std::string& url, const TransferTimeouts& 
 
   const CURLcode result = performUntilStopped(h, stop, sockets);
   watch.report(Watch::Clock::now());
-  if (sink.tooLarge) {
-    outcome.error = strprintf("The server sent more than %zu bytes", sink.limit);
+  if (sink.tooLarge || watch.announcedTooLarge) {
+    outcome.error =
+        sink.tooLarge ? strprintf("The server sent more than %zu bytes", sink.limit)
+                      : strprintf("The server announced %llu bytes, more than %zu",
+                                  static_cast<unsigned long long>(watch.seen.expected), sink.limit);
     outcome.body = std::move(sink.body);
     outcome.tooLarge = true;
+    outcome.announcedSize = watch.seen.expected;
   } else if (watch.stalled) {
-    outcome.error = strprintf("The server sent nothing for %g s",
+    outcome.error = strprintf("The server has not answered for %g s",
                               std::chrono::duration<double>(timeouts.stall).count());
   } else if (result != CURLE_OK) {
     outcome.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(result);

@@ -37,12 +37,12 @@ using ProgressReport = std::function<void(TransferProgress)>;
 struct TransferOutcome {
   std::string body;  // with tooLarge: the first limit + 1 bytes
   std::optional<std::string> error;
-  bool tooLarge = false;  // the server sent more than the transfer's limit
+  bool tooLarge = false;       // the server sent, or announced, more than the transfer's limit
+  uint64_t announcedSize = 0;  // with tooLarge: the size the server announced (0: none)
   bool ok() const { return !error; }
 };
 
-// Release descriptions are a line long and the largest image the bootloader takes is under 2 MB,
-// so even its HEX text stays far below this; a server that sends more is not one of ours.
+// No transfer takes more than this; each kind of file has its own, lower limit.
 inline constexpr size_t kMaxTransferBytes = 32u << 20;
 
 // libcurl's process-wide set-up (curl_global_init), done once in main() before any transfer, and

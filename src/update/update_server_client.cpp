@@ -6,6 +6,7 @@
 #include <random>
 #include <system_error>
 
+#include "engine/hex_loader.h"
 #include "records/release_text.h"
 #include "records/url_escape.h"
 #include "records/variants.h"
@@ -120,7 +121,8 @@ void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::strin
     return;
   }
 
-  ReleaseReading reading = readReleaseText(outcome.body, url, ftpRootUrlStr_);
+  ReleaseReading reading =
+      readReleaseText(outcome.body, url, ftpRootUrlStr_, outcome.announcedSize);
   for (const auto& line : reading.log)
     diag.systemLog(line);
   if (reading.release) currentRelease_ = std::move(reading.release);
@@ -157,7 +159,7 @@ void UpdateServerClient::downloadNewVerHexFile() {
           firmwareDownloaded(*release, transferError, writeError);
         };
       },
-      kMaxTransferBytes,
+      kMaxHexTextBytes,
       [this](TransferProgress progress) {
         ports_.answers.downloadProgress(progress.received, progress.expected);
       });

@@ -92,6 +92,7 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
   publish("/fw/te.hex", hex);
   publish("/fw/empty.hex", "");
   publish("/mute/te.hex", hex);
+  publish("/huge/te.hex", hex);
   testing::FaultyFtpServer faulty(dir.path()), slow(dir.path(), {"--trickle", "300", "400"});
   ASSERT_TRUE(faulty.started() && slow.started()) << faulty.output() << slow.output();
   // A row: the server's base URL, the release description served (if any), how the window's
@@ -111,13 +112,16 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
       {http.url(), {}, no + "The requested URL returned error: 404", failed},
       {tls.url(), {}, no + "SSL certificate problem: self-signed certificate", failed},
       // An HTTP server never greets an FTP client; a stalled one never sends the body.
-      {"ftp" + http.url().substr(4), {}, no + "The server sent nothing for 1 s)", failed},
-      {http.url() + "/stall", {}, no + "The server sent nothing for 1 s)", failed},
+      {"ftp" + http.url().substr(4), {}, no + "The server has not answered for 1 s)", failed},
+      {http.url() + "/stall", {}, no + "The server has not answered for 1 s)", failed},
       // A server that streams the release without end; one that never says the file has ended.
       {faulty.url(), {}, no + "Parse txt file error)", d + "the release description holds 65537 "
        "bytes, more than 65536; refused"},
       {faulty.url(), "N,V1," + sum + ",/mute/te.hex", got + "showServerError|alertA(The server "
-       "sent nothing for 1 s)", "DEBUG: dataTaskA error"},
+       "has not answered for 1 s)", "DEBUG: dataTaskA error"},
+      // A firmware said to be larger than any HEX file of an image can be is refused on that word.
+      {faulty.url(), "N,V1," + sum + ",/huge/te.hex", got + "showServerError|alertA(The server "
+       "announced 1000000000 bytes, more than 7339548)", "DEBUG: dataTaskA error"},
       {f, {}, no + "URL using bad/illegal format", "DEBUG: getUpdateUrlStrBy: error", 2},
       {f, "N,V,0x1234,/fw/\xff.hex", no + "Parse txt file error)", ""},
       {f, "N,V,0x1234", no + "Parse txt file error)", ""},
@@ -129,7 +133,7 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
        d + "hexFileUrlStr is not a path on the update server: @127.0.0.1:9/fw/te.hex"},
       {f, "N,V," + sum + ",fw/te.hex", no + "Parse txt file error)", ""},
       {f, std::string(64 * 1024 + 10, ','), no + "Parse txt file error)",
-       d + "the release description holds 65537 bytes, more than 65536; refused"},
+       d + "the release description holds 65546 bytes, more than 65536; refused"},
       // The line break that ends the line, LF or CRLF, after comment lines or not.
       {f, good + "\n", "showFetching|showReady(V1)|" + complete, ""},
       {f, "// release\r\n" + good + "\r\n", "showFetching|showReady(V1)|" + complete, ""},

@@ -3,6 +3,8 @@
 #   - a file that is not there streams without end, and the control connection falls silent
 #     (with --hush, before even the word that the file is coming);
 #   - a file in a folder named "mute" arrives whole, but the word that ends it never comes;
+#   - a file in a folder named "huge" is said to be a gigabyte;
+#   - QUIT is never answered;
 #   - with --trickle BYTES MS every file arrives BYTES at a time, one piece every MS milliseconds.
 import os, socket, sys, threading, time
 
@@ -10,7 +12,7 @@ root = os.path.realpath(sys.argv[1])
 options = sys.argv[2:]
 trickle = (int(options[1]), int(options[2]) / 1000) if options[:1] == ["--trickle"] else None
 hush = "--hush" in options
-FIXED = {"USER": "331 any password", "PASS": "230 in", "TYPE": "200 ok", "QUIT": "221 bye"}
+FIXED = {"USER": "331 any password", "PASS": "230 in", "TYPE": "200 ok"}
 
 
 def serve(control):
@@ -35,7 +37,8 @@ def serve(control):
             reply("229 (|||%d|)" % listener.getsockname()[1])
         elif verb == "SIZE":
             # Not "no such file": the client would not go on to ask for it.
-            reply("213 %d" % os.path.getsize(local) if os.path.isfile(local) else "502 no size")
+            size = 10**9 if "/huge/" in path else os.path.getsize(local) if os.path.isfile(local) else -1
+            reply("213 %d" % size if size >= 0 else "502 no size")
         elif verb == "RETR":
             data = listener.accept()[0]
             if os.path.isfile(local) or not hush:
@@ -58,10 +61,10 @@ def serve(control):
                 print("silent after " + path, flush=True)
                 return silent()
             reply("226 done")
+        elif verb == "QUIT":
+            return silent()
         else:
             reply("502 not here")
-        if verb == "QUIT":
-            return
 
 
 server = socket.create_server(("127.0.0.1", 0))
