@@ -82,7 +82,7 @@ void BoardRun::showDownloading() {
 void BoardRun::showDownloadProgress(uint64_t received, uint64_t expected) {
   using Count = unsigned long long;
   if (expected == 0) {
-    context_.view.progress(number_, 0, strprintf("%llu bytes downloaded", Count{received}));
+    context_.view.progress(number_, -1, strprintf("%llu bytes downloaded", Count{received}));
     return;
   }
   const double share = std::min(1.0, static_cast<double>(received) / static_cast<double>(expected));

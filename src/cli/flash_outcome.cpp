@@ -1,6 +1,7 @@
 #include "cli/flash_outcome.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/diagnostics.h"
 
@@ -45,6 +46,17 @@ std::string progressBar(double share, const std::string& figures) {
   bar += "] ";
   bar += figures;
   return bar;
+}
+
+bool PlainProgress::due(double share) {
+  if (share < 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::seconds(1)) return false;
+    last_ = now;
+    return true;
+  }
+  const int step = static_cast<int>(share * 10);
+  return std::exchange(step_, step) != step;
 }
 
 }  // namespace trident

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,5 +35,18 @@ std::string resultText(const std::optional<FlashOutcome>& outcome);
 std::string clockText(double seconds);
 // A bar of `share`, followed by its figures.
 std::string progressBar(double share, const std::string& figures);
+
+// Which progress lines a plain stream (a pipe, a file) gets: one at each tenth of a known share,
+// and one a second while the share is unknown (below 0: a download whose size was not told).
+class PlainProgress {
+ public:
+  bool due(double share);
+  // A new stage: its progress counts from its start.
+  void restart() { step_ = -1; }
+
+ private:
+  int step_ = -1;
+  std::chrono::steady_clock::time_point last_{};
+};
 
 }  // namespace trident

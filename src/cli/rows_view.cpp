@@ -69,7 +69,7 @@ void BoardRows::say(size_t row, const std::string& line) {
   const auto it = rows_.find(row);
   if (it == rows_.end()) return;  // retired, or the rows are finished
   Row& r = it->second;
-  r.plainStep = -1;  // a new stage: its progress counts from its start
+  r.plain.restart();
   if (!terminal_) {
     write(r.name + ": " + printSafe(line, false) + "\n");
     return;
@@ -91,9 +91,7 @@ void BoardRows::progress(size_t row, double share, const std::string& figures) {
   if (it == rows_.end()) return;  // retired, or the rows are finished
   Row& r = it->second;
   if (!terminal_) {
-    const int step = static_cast<int>(share * 10);
-    if (step == r.plainStep) return;
-    r.plainStep = step;
+    if (!r.plain.due(share)) return;
     write(r.name + ": progress " + figures + "\n");
     return;
   }

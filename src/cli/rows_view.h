@@ -32,7 +32,7 @@ class BoardRows {
   struct Row {
     std::string name;
     std::string text;
-    int plainStep = -1;
+    PlainProgress plain;
   };
   void write(const std::string& text);
   void noteSafe(const std::string& line);

@@ -26,7 +26,8 @@ class RunView {
   virtual void say(size_t board, const std::string& line) = 0;
   // A line that must not be lost among the others (an error).
   virtual void alert(size_t board, const std::string& line) = 0;
-  // `share` of the image has been sent; `figures` says so ("45%  14336/32768 bytes  0:02 left").
+  // `share` of the image has been sent, or of the firmware downloaded (below 0: of a size not
+  // told); `figures` says so ("45%  14336/32768 bytes  0:02 left").
   virtual void progress(size_t board, double share, const std::string& figures) = 0;
   virtual void concluded(size_t board, const BoardRecord& record) = 0;
   // It is done and has gone: a run that goes on for hours keeps a line per board, not its row.

@@ -9,7 +9,7 @@ void SingleView::waiting() {
 void SingleView::say(size_t, const std::string& line) {
   if (barDrawn_) std::fputc('\n', out_);
   barDrawn_ = false;
-  lastPlainStep_ = -1;  // a new stage: its progress counts from its start
+  plain_.restart();
   // Versions and reasons are server text.
   const std::string shown = printSafe(line, false);
   std::fprintf(out_, "%s\n", shown.c_str());
@@ -23,9 +23,7 @@ void SingleView::progress(size_t, double share, const std::string& figures) {
     std::fflush(out_);
     return;
   }
-  const int step = static_cast<int>(share * 10);
-  if (step == lastPlainStep_) return;
-  lastPlainStep_ = step;
+  if (!plain_.due(share)) return;
   std::fprintf(out_, "progress %s\n", figures.c_str());
   std::fflush(out_);
 }

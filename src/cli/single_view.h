@@ -20,7 +20,7 @@ class SingleView final : public RunView {
   Diagnostics& engineLog() override { return log_; }
   void started() override {}
   void waiting() override;
-  void taken(size_t, const std::string&) override { lastPlainStep_ = -1; }
+  void taken(size_t, const std::string&) override { plain_.restart(); }
   void say(size_t board, const std::string& line) override;
   void alert(size_t board, const std::string& line) override { say(board, line); }
   void progress(size_t board, double share, const std::string& figures) override;
@@ -34,7 +34,7 @@ class SingleView final : public RunView {
   bool terminal_;
   bool loop_;
   Diagnostics& log_;
-  int lastPlainStep_ = -1;
+  PlainProgress plain_;
   bool barDrawn_ = false;
 };
 

@@ -73,24 +73,29 @@ std::string joined(std::initializer_list<std::string_view> parts) {
 std::string printSafe(std::string_view text, bool keepLineBreaks) {
   std::string out;
   out.reserve(text.size());
+  const auto byte = [&](size_t k) {
+    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0;
+  };
   for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const bool lineBreak =
-        keepLineBreaks && (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n'));
-    // C1 controls travel as the UTF-8 pairs C2 80 to C2 9F.
-    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    // So do the bidirectional overrides and isolates (U+202A-202E, U+2066-2069), which would
-    // show the text in another order than it stands.
-    const auto next = [&](size_t k) {
-      return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
-    };
-    const bool bidi = c == 0xE2 && ((next(1) == 0x80 && next(2) >= 0xAA && next(2) <= 0xAE) ||
-                                    (next(1) == 0x81 && next(2) >= 0xA6 && next(2) <= 0xA9));
-    if ((c < 0x20 && c != '\t' && !lineBreak) || c == 0x7F || c1 || bidi) {
+    const unsigned char c = byte(i);
+    const bool lineBreak = keepLineBreaks && (c == '\n' || (c == '\r' && byte(i + 1) == '\n'));
+    // The controls beyond ASCII, as UTF-8: the C1 controls (U+0080-009F), the Arabic letter mark
+    // (U+061C), the direction marks (U+200E-200F), the line and paragraph separators, embeddings
+    // and overrides (U+2028-202E) and the isolates (U+2066-2069). Each would show the text in
+    // another order or on other lines than it stands.
+    size_t more = 0;
+    if ((c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) ||
+        (c == 0xD8 && byte(i + 1) == 0x9C)) {
+      more = 1;
+    } else if (c == 0xE2 &&
+               ((byte(i + 1) == 0x80 && ((byte(i + 2) >= 0x8E && byte(i + 2) <= 0x8F) ||
+                                         (byte(i + 2) >= 0xA8 && byte(i + 2) <= 0xAE))) ||
+                (byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9))) {
+      more = 2;
+    }
+    if ((c < 0x20 && !lineBreak) || c == 0x7F || more > 0) {
       out.push_back('?');
-      i += c1 ? 1 : bidi ? 2 : 0;
+      i += more;
     } else {
       out.push_back(static_cast<char>(c));
     }

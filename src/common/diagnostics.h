@@ -60,8 +60,9 @@ std::string strprintf(const char* format, ...)
 // Whether the stream is a terminal.
 bool isTerminal(std::FILE* stream);
 
-// Text as it may be printed anywhere: every control character (C0, DEL, C1, bidirectional)
-// becomes "?", tabs stay, and so do line breaks (LF, CR LF) when `keepLineBreaks` is set. Server
+// Text as it may be printed anywhere: every control character (C0 with tabs, DEL, C1, the
+// direction marks, overrides and isolates, the line and paragraph separators) becomes "?", and line
+// breaks (LF, CR LF) stay when `keepLineBreaks` is set. Server
 // text goes through this wherever it is printed: on a terminal its controls could move the
 // cursor, retitle the terminal or hide the verdict, and a log saved from a pipe does the same when
 // it is read later.

@@ -1,5 +1,7 @@
 #include "ui/ViewController.h"
 
+#include "common/diagnostics.h"
+
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -230,7 +232,10 @@ void ViewController::showFetching() {
 void ViewController::showReady(std::string_view versionStr) {
   ui_->popUpBtn->show();
   ui_->VerMessage->show();
-  ui_->VerMessage->setText(QStringLiteral("The lastest version: %1").arg(fromUtf8(versionStr)));
+  // Server text: a direction override or a line separator in it would show another version, or
+  // a verdict, than it holds.
+  ui_->VerMessage->setText(
+      QStringLiteral("The lastest version: %1").arg(fromUtf8(printSafe(versionStr, false))));
   ui_->ActionButton->show();
   setActionTitle(QStringLiteral("Update"));
   setHint(kReadyHint);
@@ -330,7 +335,7 @@ void ViewController::adjustToErrorUI() {
 
 void ViewController::alertA(std::string_view message) {
   ++alertsOpen_;
-  presentAlert_(*this, fromUtf8(message));
+  presentAlert_(*this, fromUtf8(printSafe(message, true)));  // may carry a server's reason
   if (--alertsOpen_ == 0 && hooks_.alertDismissed) hooks_.alertDismissed();
 }
 

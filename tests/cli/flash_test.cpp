@@ -471,7 +471,8 @@ TEST(Flash, AVersionWithEscapeCodesReachesATerminalAndAPipeDefused) {
   const auto release = dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
   std::string text = readFile(release);
   const size_t version = text.find(",V2.1.0,") + 1;
-  writeFile(release, text.replace(version, 6, "\x1b]0;owned\x07V9\x1b[2J"));
+  writeFile(release,
+            text.replace(version, 6, "\x1b]0;owned\x07V9\x1b[2J\t\u200f\u2028\u061c\u202e"));
   FtpServer server(dir / "server");
   const std::string command = builtProgram("src/cli/trident-flash") + " --virtual-hid " +
                               (dir / "hid").string() + " --server " + server.url();
@@ -481,7 +482,8 @@ TEST(Flash, AVersionWithEscapeCodesReachesATerminalAndAPipeDefused) {
                          ? std::vector<std::string>{"/usr/bin/script", "-qec", command, "/dev/null"}
                          : words(command));
     EXPECT_EQ(run.wait(30s), 0) << run.output();
-    EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J"), std::string::npos);
+    EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J?????"), std::string::npos)
+        << run.output();
     EXPECT_EQ(run.output().find('\x1b'), std::string::npos) << terminal << run.output();
   }
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "cli/rows_view.h"
 
@@ -41,7 +43,13 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
   view.started();
   view.taken(0, "board-1");
   view.taken(1, "board-2");
+  // Progress lines: one a second for a download of untold size, one a tenth of a known share,
+  // counted afresh in each stage.
+  for (const auto& [share, figures] : std::vector<std::pair<double, std::string>>{
+           {-1, "1 byte"}, {-1, "2 bytes"}, {0.5, "half"}, {0.55, "still half"}, {0.6, "60%"}})
+    view.progress(0, share, figures);
   view.say(0, "DO NOT Remove the Controller");
+  view.progress(0, 0.6, "60% again");
   view.concluded(0, {"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000});
   view.alert(1, "trident-flash: Error: boom");
   view.finished({{"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000},
@@ -50,7 +58,11 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
                 true);
   EXPECT_EQ(out.text(),
             "Waiting for boards: hold each one's button while plugging it in...\n"
+            "board-1: progress 1 byte\n"
+            "board-1: progress half\n"
+            "board-1: progress 60%\n"
             "board-1: DO NOT Remove the Controller\n"
+            "board-1: progress 60% again\n"
             "board-1: Firmware successfully updated.\n"
             "board-2: trident-flash: Error: boom\n"
             "board             result                    time  bytes\n"

@@ -288,9 +288,10 @@ TEST(WindowStartUp, GoesOnWhenTheStaleFileCannotBeRemoved) {
 TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
   WindowRig rig;
   rig.walk(2);
-  rig.sim.engine.releaseAccepted("<b style='color:green'>V9</b>");
+  rig.sim.engine.releaseAccepted("<b style='color:green'>V9</b>\u202e\u2028\x1b");
   EXPECT_EQ(rig.window.VerMessage()->textFormat(), Qt::PlainText);
-  EXPECT_EQ(rig.window.VerMessage()->text(), "The lastest version: <b style='color:green'>V9</b>");
+  EXPECT_EQ(rig.window.VerMessage()->text(),
+            "The lastest version: <b style='color:green'>V9</b>???");
 }
 
 const std::string kHexDir =
