@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/dev_options.h"
@@ -28,6 +29,17 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Asked before any window exists: a machine without a display still answers.
+  for (const std::string_view arg : std::vector<std::string_view>(argv + 1, argv + argc)) {
+    if (arg == "--help" || arg == "-h") {
+      std::printf("%s%s", kUsage, kDevOptionsHelp.data());
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("trident-updater %s\n", TRIDENT_VERSION);
+      return 0;
+    }
+  }
   QApplication app(argc, argv);  // takes Qt's own options out of the command line
   QApplication::setApplicationName("trident-updater");
   QApplication::setApplicationDisplayName("Trident Updater");
@@ -43,14 +55,6 @@ int main(int argc, char** argv) {
     return 64;
   }
   for (const auto& arg : args) {
-    if (arg == "--help" || arg == "-h") {
-      std::printf("%s%s", kUsage, kDevOptionsHelp.data());
-      return 0;
-    }
-    if (arg == "--version") {
-      std::printf("trident-updater %s\n", TRIDENT_VERSION);
-      return 0;
-    }
     std::fprintf(stderr, "trident-updater: unknown option %s\n%s%s", arg.c_str(), kUsage,
                  kDevOptionsHelp.data());
     return 64;

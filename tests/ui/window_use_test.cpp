@@ -172,8 +172,14 @@ TEST(WindowUse, ClosingDuringAnEndlessDownloadEndsWithinASecond) {
 }
 
 // The application itself, ended from outside (a session's logout, Ctrl-C or the closing of the
-// terminal it was started from), ends as a close does: its run folder goes with it.
+// terminal it was started from), ends as a close does: its run folder goes with it. Without a
+// display it still says what it is.
 TEST(WindowUse, TheApplicationEndsCleanlyOnEachTerminationSignal) {
+  testing::ChildProcess help({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                              "QT_QPA_PLATFORM", testing::builtProgram("src/app/trident-updater"),
+                              "--help"});
+  EXPECT_EQ(help.wait(10s), 0) << help.output();
+  EXPECT_TRUE(help.output().starts_with("usage: trident-updater")) << help.output();
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     testing::TempDir dir;
     std::filesystem::create_directories(dir / "hid");
