@@ -93,7 +93,7 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
   publish("/fw/empty.hex", "");
   publish("/mute/te.hex", hex);
   publish("/huge/te.hex", hex);
-  testing::FaultyFtpServer faulty(dir.path()), slow(dir.path(), {"--trickle", "300", "400"});
+  testing::FaultyFtpServer faulty(dir.path()), slow(dir.path(), {"--trickle", "300", "150"});
   ASSERT_TRUE(faulty.started() && slow.started()) << faulty.output() << slow.output();
   // A row: the server's base URL, the release description served (if any), how the window's
   // changes begin, a line the log holds (if any); the variant, firmware file and an unplugging
