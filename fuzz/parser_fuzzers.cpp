@@ -17,6 +17,7 @@
 #include "records/split.h"
 #include "records/upg_txt.h"
 #include "records/url_escape.h"
+#include "update/release_signature.h"
 
 namespace trident::fuzz {
 namespace {
@@ -58,6 +59,10 @@ void releaseText(std::span<const uint8_t> input) {
         "an accepted release downloads from the update server");
   check(ftpChecksumInteger(reading.release->checkSumStr().value_or("")) <= 0xFFFF,
         "the expected checksum is 16 bits");
+  const auto& sha256 = reading.release->firmwareSha256();
+  check(!sha256 || (sha256->size() == 64 &&
+                    sha256->find_first_not_of("0123456789abcdef") == std::string::npos),
+        "a firmware bound to its release is bound by a whole SHA-256");
   (void)hexStringToInteger(text(input));
 }
 
@@ -106,6 +111,22 @@ void fwInfo(std::span<const uint8_t> input) {
             utf8(info.getApRomStrBy(input)) && utf8(info.getVersionStrBy(input)) &&
             utf8(info.getUidStrBy(input)),
         "the window's text is UTF-8, for any report");
+}
+
+// A release's signature file and the publisher's key as the server or the user give them: neither
+// reader goes past its text, and no bytes that are not the publisher's signature pass as one.
+void releaseSignature(std::span<const uint8_t> input) {
+  Error why;
+  (void)readReleaseKey(text(input), why);
+  static const auto key =
+      readReleaseKey("RWTa6nPWsq0OoLSwjf0vPVIcs3fjoS52OPr/tS7S/IeBo0eJ7v4Od1zX", why);
+  check(key.has_value(), "the fixed key reads");
+  if (const auto signature = readReleaseSignature(text(input), why)) {
+    check(signatureRefusal(*key, *signature, "TRIDENT,V9,0x1234,/evil.hex\n").has_value(),
+          "a release no one signed is refused");
+  } else {
+    check(!why.reason.empty() && why.line.value_or(0) >= 1, "a refusal says why and where");
+  }
 }
 
 }  // namespace trident::fuzz

@@ -51,7 +51,9 @@ struct ReleaseReading {
 // Reads the body fetched from `url` on the server at `ftpRootUrlStr`. Refused with "Parse txt file
 // error": a body over kMaxReleaseDescriptionBytes, one that is not UTF-8 or has fewer than four
 // fields, and a firmware path that does not begin with "/" or whose URL names another scheme,
-// host or port than the server's. Refused with "checkSumStr error": a checksum text without four
+// host or port than the server's, and a fifth field that begins "sha256:" (in any case) without
+// the file's SHA-256 in 64 lower-case hex digits after it (any other fifth field is passed over).
+// Refused with "checkSumStr error": a checksum text without four
 // hex digits after its first two characters. A line break at the end of the path is the file's
 // own, not the path's, and is dropped. `release` is set whenever the line had four fields. The
 // body's size is the larger of its own and `announcedSize`, what the server said it would send.

@@ -58,9 +58,14 @@ class RemoteTxtFileViewModel : public RemoteTxtFileFields {
   // an absolute URL; the download then fails with a reason instead of requesting garbage.
   const std::optional<std::string>& aHexUrl() const { return aHexUrl_; }
   void setAHexUrl(std::optional<std::string> value) { aHexUrl_ = std::move(value); }
+  // The SHA-256 the firmware file must have (64 lower-case hex digits), when the release line
+  // binds it with a fifth field "sha256:..."; absent otherwise.
+  const std::optional<std::string>& firmwareSha256() const { return firmwareSha256_; }
+  void setFirmwareSha256(std::optional<std::string> value) { firmwareSha256_ = std::move(value); }
 
  private:
   std::optional<std::string> aHexUrl_;
+  std::optional<std::string> firmwareSha256_;
 };
 
 }  // namespace trident

@@ -10,6 +10,7 @@
 #include "records/release_text.h"
 #include "records/url_escape.h"
 #include "records/variants.h"
+#include "update/release_signature.h"
 
 namespace trident {
 
@@ -153,10 +154,16 @@ void UpdateServerClient::downloadNewVerHexFile() {
   transfers_.start(
       *release->aHexUrl(),
       [this, release, hexFile = ports_.answers.hexFile()](TransferOutcome outcome) {
-        std::optional<std::string> writeError;
-        if (outcome.ok()) writeError = writeFileAtomically(hexFile, outcome.body);
-        return [this, release, transferError = outcome.error, writeError] {
-          firmwareDownloaded(*release, transferError, writeError);
+        std::optional<std::string> writeError, foreignSha256;
+        // A firmware its release does not name is never written, so never loaded or sent.
+        const auto& bound = release->firmwareSha256();
+        if (outcome.ok() && bound) {
+          if (std::string sha256 = sha256Hex(outcome.body); sha256 != *bound)
+            foreignSha256 = std::move(sha256);
+        }
+        if (outcome.ok() && !foreignSha256) writeError = writeFileAtomically(hexFile, outcome.body);
+        return [this, release, transferError = outcome.error, writeError, foreignSha256] {
+          firmwareDownloaded(*release, transferError, writeError, foreignSha256);
         };
       },
       kMaxHexTextBytes,
@@ -167,11 +174,19 @@ void UpdateServerClient::downloadNewVerHexFile() {
 
 void UpdateServerClient::firmwareDownloaded(const RemoteTxtFileViewModel& release,
                                             const std::optional<std::string>& transferError,
-                                            const std::optional<std::string>& writeError) {
+                                            const std::optional<std::string>& writeError,
+                                            const std::optional<std::string>& foreignSha256) {
   auto& diag = ports_.diag;
   if (transferError) {
     diag.systemLog("DEBUG: dataTaskA error");
     ports_.answers.showErrorAlertWithMessage(*transferError);
+    return;
+  }
+  if (foreignSha256) {
+    diag.systemLog(
+        joined({"DEBUG: [Download] the firmware's SHA-256 is ", *foreignSha256,
+                ", its release names ", orNull(release.firmwareSha256()), "; not written"}));
+    ports_.answers.showErrorAlertWithMessage("The firmware does not match its release.");
     return;
   }
   if (writeError) {

@@ -64,7 +64,8 @@ class UpdateServerClient final : public UpdateServerPort {
                               const TransferOutcome& outcome);
   void firmwareDownloaded(const RemoteTxtFileViewModel& release,
                           const std::optional<std::string>& transferError,
-                          const std::optional<std::string>& writeError);
+                          const std::optional<std::string>& writeError,
+                          const std::optional<std::string>& foreignSha256);
 
   Ports ports_;
   std::string ftpRootUrlStr_;

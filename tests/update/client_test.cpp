@@ -13,6 +13,7 @@
 #include "records/release_text.h"
 #include "records/variants.h"
 #include "servers.h"
+#include "update/release_signature.h"
 #include "update/update_server_client.h"
 
 namespace trident {
@@ -106,6 +107,11 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
   const std::string got = "showFetching|showReady(V1)|showDownloading|", stored = d + "success, "
       "ftp_checksum_integer = ", cannot = "Cannot write the firmware file " + place.path().string();
   const std::string complete = "showDownloading|setUpUpdateHexUI|showUpdateResult(complete)";
+  const std::string sha = sha256Hex(hex);
+  const auto upper = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::toupper);
+    return text;
+  };
   const Row rows[] = {
       {"ftp://127.0.0.1:9", {}, no + "Failed to connect to 127.0.0.1 port 9", failed},
       {f, {}, no + "Server denied you to change to the given directory", failed},
@@ -154,6 +160,16 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
        stored + "13330"},
       {f, good, "showFetching|showReady(V1)|" + complete,
        stored + std::to_string(testing::SimRig::expectedChecksumFor(image))},
+      // A fifth field binds the firmware to its release: a firmware with another SHA-256 is never
+      // written or loaded; the field malformed, in the prefix's case or the digits', is refused.
+      {f, good + ",sha256:" + sha, "showFetching|showReady(V1)|" + complete, ""},
+      {f, good + ",sha256:" + sha256Hex("other"), got + "showServerError|alertA(The firmware does "
+       "not match its release.)", d + "the firmware's SHA-256 is " + sha + ", its release names " +
+       sha256Hex("other") + "; not written"},
+      {f, good + ",sha256:1234\r\n", no + "Parse txt file error)",
+       d + "the sha256: field is malformed: sha256:1234"},
+      {f, good + ",SHA256:" + sha, no + "Parse txt file error)", ""},
+      {f, good + ",sha256:" + upper(sha), no + "Parse txt file error)", ""},
       // A slow link that keeps moving gets through: the stall limit counts from the last byte.
       {slow.url(), good, "showFetching|showReady(V1)|" + complete, ""},
       // The Standard variant reads its own file; spaces stay and a fifth field is ignored.

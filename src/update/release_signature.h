@@ -1,0 +1,46 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace trident {
+
+// A publisher's public key as minisign writes it: the key id and the Ed25519 key.
+struct ReleaseKey {
+  std::array<uint8_t, 8> id{};
+  std::array<uint8_t, 32> key{};
+};
+
+// A detached signature as minisign writes it (NAME.minisig): the algorithm ("ED" signs the
+// file's BLAKE2b-512 hash, "Ed" the file itself), the signing key's id, the signature, and the
+// trusted comment with the global signature that binds it to the signature.
+struct ReleaseSignature {
+  bool prehashed = true;
+  std::array<uint8_t, 8> keyId{};
+  std::array<uint8_t, 64> signature{};
+  std::string trustedComment;
+  std::array<uint8_t, 64> globalSignature{};
+};
+
+// Reads a key from the base64 line of a minisign public key, or from a whole .pub file. Sets
+// `why` and returns nothing when it is not one.
+std::optional<ReleaseKey> readReleaseKey(std::string_view text, Error& why);
+
+// Reads a signature file; sets `why` (with the line) and returns nothing when it is malformed.
+std::optional<ReleaseSignature> readReleaseSignature(std::string_view text, Error& why);
+
+// Whether `signature` is `key`'s over `message`, trusted comment included; the reason when not
+// ("signed by another key", "bad signature", "bad trusted comment").
+std::optional<std::string> signatureRefusal(const ReleaseKey& key,
+                                            const ReleaseSignature& signature,
+                                            std::string_view message);
+
+// The SHA-256 of `bytes` in 64 lower-case hex digits.
+std::string sha256Hex(std::string_view bytes);
+
+}  // namespace trident
