@@ -13,11 +13,13 @@ TEST(ReleaseSignature, OnlyThePublishersSignatureOverTheExactTextPasses) {
   // minisign in `dir`: "-G NAME" makes a key pair without a password, "-S NAME FILE" signs.
   const auto minisign = [&](const std::string& verb, const std::string& name,
                             const std::string& file = "", const std::string& legacy = "") {
-    const std::string pub = (dir / (name + ".pub")).string(), key = (dir / (name + ".key")).string();
+    const std::string pub = (dir / (name + ".pub")).string(),
+                      key = (dir / (name + ".key")).string();
     const std::string m = (dir / file).string();
-    EXPECT_EQ(testing::runCommand("minisign " + verb + " -f -W -p " + pub + " -s " + key + " -m " +
-                                  m + " -x " + m + ".sig " + legacy + " >/dev/null 2>&1 </dev/null"),
-              0);
+    EXPECT_EQ(
+        testing::runCommand("minisign " + verb + " -f -W -p " + pub + " -s " + key + " -m " + m +
+                            " -x " + m + ".sig " + legacy + " >/dev/null 2>&1 </dev/null"),
+        0);
     return testing::readFile(verb == "-G" ? pub : m + ".sig");
   };
   const std::string pub = minisign("-G", "publisher");
@@ -54,7 +56,8 @@ TEST(ReleaseSignature, OnlyThePublishersSignatureOverTheExactTextPasses) {
         << signature;
   }
   testing::writeFile(dir / "release.txt", std::string("TRIDENT,V9.9.9,0x4908,/fw.hex\n"));
-  EXPECT_EQ(signatureRefusal(*key, *readReleaseSignature(hashed, why), testing::readFile(dir / "release.txt")),
+  EXPECT_EQ(signatureRefusal(*key, *readReleaseSignature(hashed, why),
+                             testing::readFile(dir / "release.txt")),
             "bad signature");
   // The firmware's hash, as sha256sum writes it.
   EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
