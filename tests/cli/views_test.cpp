@@ -42,7 +42,7 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
   RowsView view(out.file.get(), false, true);
   view.started();
   view.taken(0, "board-1");
-  view.taken(1, "board-2");
+  view.taken(1, "board\n2");  // device and server text keep to their line
   // Progress lines: one a second for a download of untold size, one a tenth of a known share,
   // counted afresh in each stage.
   for (const auto& [share, figures] : std::vector<std::pair<double, std::string>>{
@@ -51,7 +51,7 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
   view.say(0, "DO NOT Remove the Controller");
   view.progress(0, 0.6, "60% again");
   view.concluded(0, {"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000});
-  view.alert(1, "trident-flash: Error: boom");
+  view.alert(1, "trident-flash: Error: boom\nboard-2: Firmware successfully updated.");
   view.finished({{"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000},
                  {"board-2", FlashOutcome::FileError, "", 0.04, 0, 0},
                  {"board-3", std::nullopt, "", 2, 56, 6000}},
@@ -64,7 +64,7 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
             "board-1: DO NOT Remove the Controller\n"
             "board-1: progress 60% again\n"
             "board-1: Firmware successfully updated.\n"
-            "board-2: trident-flash: Error: boom\n"
+            "board?2: trident-flash: Error: boom?board-2: Firmware successfully updated.\n"
             "board             result                    time  bytes\n"
             "board-1           updated                  1.3 s  6000/6000\n"
             "board-2           server or file error     0.0 s  0/0\n"
