@@ -108,10 +108,6 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
       "ftp_checksum_integer = ", cannot = "Cannot write the firmware file " + place.path().string();
   const std::string complete = "showDownloading|setUpUpdateHexUI|showUpdateResult(complete)";
   const std::string sha = sha256Hex(hex);
-  const auto upper = [](std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), ::toupper);
-    return text;
-  };
   const Row rows[] = {
       {"ftp://127.0.0.1:9", {}, no + "Failed to connect to 127.0.0.1 port 9", failed},
       {f, {}, no + "Server denied you to change to the given directory", failed},
@@ -169,7 +165,7 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
       {f, good + ",sha256:1234\r\n", no + "Parse txt file error)",
        d + "the sha256: field is malformed: sha256:1234"},
       {f, good + ",SHA256:" + sha, no + "Parse txt file error)", ""},
-      {f, good + ",sha256:" + upper(sha), no + "Parse txt file error)", ""},
+      {f, good + ",sha256:" + std::string(64, 'A'), no + "Parse txt file error)", ""},
       // A slow link that keeps moving gets through: the stall limit counts from the last byte.
       {slow.url(), good, "showFetching|showReady(V1)|" + complete, ""},
       // The Standard variant reads its own file; spaces stay and a fifth field is ignored.

@@ -12,7 +12,7 @@ root = os.path.realpath(sys.argv[1])
 options = sys.argv[2:]
 trickle = (int(options[1]), int(options[2]) / 1000) if options[:1] == ["--trickle"] else None
 hush = "--hush" in options
-FIXED = {"USER": "331 any password", "PASS": "230 in", "TYPE": "200 ok"}
+FIXED = {"USER": "331 any password", "PASS": "230 in", "TYPE": "200 ok", "PWD": '257 "/"'}
 
 
 def serve(control):
@@ -27,8 +27,6 @@ def serve(control):
         verb = verb.upper()
         if verb in FIXED:
             reply(FIXED[verb])
-        elif verb == "PWD":
-            reply('257 "%s"' % cwd)
         elif verb == "CWD":
             cwd = path
             reply("250 ok")
@@ -46,9 +44,8 @@ def serve(control):
             if not os.path.isfile(local):
                 print("streaming " + path, flush=True)
                 try:
-                    while True:
+                    while not time.sleep(0.02):
                         data.sendall(b"," * 8192)
-                        time.sleep(0.02)
                 except OSError:  # the client gave up on the file: it hears nothing more at all
                     return silent()
             body = open(local, "rb").read()
