@@ -310,7 +310,8 @@ TEST(ReleaseText, ChecksumFieldsNumbersUtf8CommentsAndRawBytes) {
       {"0xé234", 0x3400}, {"0x12", 0x0012}, {"", 0}};
   const std::pair<const char*, int64_t> numbers[] = {
       {"1f", 31}, {" \t\n0X1F", 31}, {"\u00A0\u2009" "1f", 31}, {"0xg", 0}, {"x1", 0}, {"-1", 0},
-      {"FFFFFFFF", 0xFFFFFFFF}, {"123456789abc", 0xFFFFFFFF}, {"12zz", 0x12}, {"0123", 0x123}};
+      {"FFFFFFFF", 0xFFFFFFFF}, {"123456789abc", 0xFFFFFFFF}, {"12zz", 0x12}, {"0123", 0x123},
+      {"\r1f", 31}, {"\u2028\u3000" "1f", 31}};
   // clang-format on
   for (const auto& [field, expected] : fields)
     EXPECT_EQ(ftpChecksumInteger(field), expected) << '"' << field << '"';
