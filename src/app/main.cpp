@@ -12,6 +12,7 @@
 #include "hid/hid_backend.h"
 #include "quit_on_signals.h"
 #include "update/curl_transfer.h"
+#include "update/release_signature.h"
 #include "updater_app.h"
 
 namespace {
@@ -66,6 +67,12 @@ int main(int argc, char** argv) {
   UpdaterApp::Config config;
   config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();
   if (dev.serverUrl) config.serverUrl = *dev.serverUrl;
+  TrustedKey trusted = trustedReleaseKey(dev.releaseKey);
+  if (trusted.error) {
+    std::fprintf(stderr, "trident-updater: %s\n", trusted.error->c_str());
+    return 64;
+  }
+  config.releaseKey = trusted.key;
   quitOnTerminationSignals();
   UpdaterApp updater(std::move(config), diag);
   updater.window().show();

@@ -44,7 +44,8 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
       hidEvents_(executor_, [this] { return window_.alertOpen(); }),
       link_(std::move(config.hid), hidEvents_, diag),
       board_(link_, engine_),
-      client_({engine_, window_, executor_, diag}, config.serverUrl, config.timeouts),
+      client_({engine_, window_, executor_, diag}, config.serverUrl, config.timeouts,
+              config.releaseKey),
       engine_({board_, window_, client_, diag}, hexFile_),
       replyWatch_(config.replyTimeout) {
   if (runFolder_ && !runFolder_->isValid()) {

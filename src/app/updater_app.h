@@ -30,6 +30,7 @@ class UpdaterApp {
     // Where the firmware is kept; empty: tmp.hex in a private folder of this run, gone at exit.
     std::filesystem::path hexFile = {};
     TransferTimeouts timeouts = {};
+    std::optional<ReleaseKey> releaseKey = builtInReleaseKey();  // none: unsigned releases
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
   };
 

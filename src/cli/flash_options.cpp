@@ -10,9 +10,9 @@ namespace trident {
 
 const char* const kFlashUsage =
     "usage: trident-flash [--variant tournament|standard] [--hex FILE --checksum TEXT]\n"
-    "                     [--server URL] [--virtual-hid DIR] [--wait SECONDS]\n"
-    "                     [--reply-timeout SECONDS] [--loop] [--all] [--quiet] [--help]\n"
-    "                     [--version]\n"
+    "                     [--server URL] [--release-key KEY] [--virtual-hid DIR]\n"
+    "                     [--wait SECONDS] [--reply-timeout SECONDS] [--loop] [--all]\n"
+    "                     [--quiet] [--help] [--version]\n"
     "\n"
     "Waits for a Trident board in bootloader mode (hold its button while plugging it in), puts\n"
     "the latest firmware of the chosen variant on it, and prints the board's verdict.\n"
@@ -111,6 +111,9 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
     }
   }
   if (o.help || o.version) return parsed;
+  TrustedKey trusted = trustedReleaseKey(o.dev.releaseKey);
+  if (trusted.error) return fail(*trusted.error);
+  o.releaseKey = trusted.key;
   if (o.hexFile.has_value() != o.checksum.has_value()) {
     return fail("--hex and --checksum go together");
   }

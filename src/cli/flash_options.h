@@ -8,6 +8,7 @@
 
 #include "common/dev_options.h"
 #include "engine/reply_watch.h"
+#include "update/release_signature.h"
 
 namespace trident {
 
@@ -16,7 +17,8 @@ struct FlashOptions {
   std::optional<std::string> hexFile;   // --hex: program a local file instead
   std::optional<std::string> checksum;  // --checksum: its checksum text, as a release line has it
   DevOptions dev;
-  std::optional<std::chrono::milliseconds> wait;  // bound on the wait for a bootloader
+  std::optional<ReleaseKey> releaseKey = builtInReleaseKey();  // --release-key's, or built in
+  std::optional<std::chrono::milliseconds> wait;               // bound on the wait for a bootloader
   std::chrono::milliseconds replyTimeout = kReplyTimeout;
   bool loop = false;
   bool all = false;  // every bootloader at once

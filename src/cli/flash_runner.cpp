@@ -36,7 +36,8 @@ FlashRunner::FlashRunner(const FlashOptions& options, EventLoop& loop, RunView& 
   } else {
     source_.setUpstream(std::make_unique<UpdateServerClient>(
         UpdateServerClient::Ports{source_, source_.notices(), loop, view.log()},
-        options.dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL)));
+        options.dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL), TransferTimeouts{},
+        options.releaseKey));
   }
 }
 

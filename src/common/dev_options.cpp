@@ -8,14 +8,14 @@ std::optional<std::string> takeDevOptions(std::vector<std::string>& args, DevOpt
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg != "--virtual-hid" && arg != "--server") {
+    if (arg != "--virtual-hid" && arg != "--server" && arg != "--release-key") {
       rest.push_back(arg);
       continue;
     }
     if (i + 1 >= args.size() || args[i + 1].empty()) return arg + " needs a value";
     std::string value = args[++i];
-    if (arg == "--virtual-hid") {
-      options.virtualHidDir = std::move(value);
+    if (arg == "--virtual-hid" || arg == "--release-key") {
+      (arg == "--virtual-hid" ? options.virtualHidDir : options.releaseKey) = std::move(value);
       continue;
     }
     static constexpr std::array<std::string_view, 4> kSchemes = {"ftp://", "ftps://", "http://",

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/diagnostics.h"
+#include "common/file_reading.h"
 #include "records/split.h"
 
 namespace trident {
@@ -68,6 +70,45 @@ std::optional<ReleaseKey> readReleaseKey(std::string_view text, Error& why) {
   return key;
 }
 
+std::optional<ReleaseKey> builtInReleaseKey() {
+  Error ignored;  // the build refuses a key that is not one
+  const std::string_view key = TRIDENT_RELEASE_KEY;
+  return key.empty() ? std::nullopt : readReleaseKey(key, ignored);
+}
+
+std::optional<ReleaseKey> releaseKeyFrom(std::string_view keyOrPath, Error& why) {
+  if (auto key = readReleaseKey(keyOrPath, why)) return key;
+  // Not a key: the name of a file holding one. A .pub file is two short lines.
+  const std::filesystem::path path{std::string(keyOrPath)};
+  const WholeFile file = readWholeFile(path, 4096, std::chrono::seconds(2), [] { return false; });
+  if (file.failure) {
+    const std::string reason = file.reason.empty() ? std::string("cannot be read") : file.reason;
+    why = {joined({"neither a minisign public key nor a file holding one (", keyOrPath, ": ",
+                   reason, ")"}),
+           std::nullopt};
+    return std::nullopt;
+  }
+  auto key = readReleaseKey(file.bytes, why);
+  if (!key) why.reason = joined({keyOrPath, " holds no minisign public key"});
+  return key;
+}
+
+TrustedKey trustedReleaseKey(const std::optional<std::string>& option) {
+  if (!option) return {builtInReleaseKey(), std::nullopt};
+  Error why;
+  auto key = releaseKeyFrom(*option, why);
+  if (!key) return {std::nullopt, "--release-key: " + why.reason};
+  return {key, std::nullopt};
+}
+
+std::string keyIdText(const std::array<uint8_t, 8>& id) {
+  // minisign stores the id little-endian and shows it as a number.
+  std::string text;
+  for (auto byte = id.rbegin(); byte != id.rend(); ++byte)
+    text += strprintf("%02X", *byte);
+  return text;
+}
+
 std::optional<ReleaseSignature> readReleaseSignature(std::string_view text, Error& why) {
   std::vector<std::string> lines = splitBy(text, '\n');
   if (!lines.empty() && lines.back().empty()) lines.pop_back();
@@ -98,7 +139,10 @@ std::optional<std::string> signatureRefusal(const ReleaseKey& key,
                                             const ReleaseSignature& signature,
                                             std::string_view message) {
   if (!sodiumReady()) return "the signature library did not start";
-  if (signature.keyId != key.id) return "signed by another key";
+  if (signature.keyId != key.id) {
+    return joined(
+        {"signed by another key (", keyIdText(signature.keyId), ", not ", keyIdText(key.id), ")"});
+  }
   const auto* bytes = reinterpret_cast<const unsigned char*>(message.data());
   std::array<uint8_t, crypto_generichash_BYTES_MAX> hash{};
   if (signature.prehashed) {
@@ -116,6 +160,18 @@ std::optional<std::string> signatureRefusal(const ReleaseKey& key,
                                   global.size(), key.key.data()) != 0)
     return "bad trusted comment";
   return std::nullopt;
+}
+
+SignatureCheck checkReleaseSignature(const ReleaseKey& key, std::string_view signatureFile,
+                                     std::string_view message) {
+  Error why;
+  const auto signature = readReleaseSignature(signatureFile, why);
+  if (!signature) {
+    return {strprintf("the signature file is malformed: %s at line %d", why.reason.c_str(),
+                      why.line.value_or(1)),
+            {}};
+  }
+  return {signatureRefusal(key, *signature, message), signature->trustedComment};
 }
 
 std::string sha256Hex(std::string_view bytes) {

@@ -31,14 +31,41 @@ struct ReleaseSignature {
 // `why` and returns nothing when it is not one.
 std::optional<ReleaseKey> readReleaseKey(std::string_view text, Error& why);
 
+// The key this build trusts (TRIDENT_RELEASE_KEY); none when it was built without one.
+std::optional<ReleaseKey> builtInReleaseKey();
+
+// A key given on the command line: the base64 line of a minisign public key, or the path of a
+// .pub file. Sets `why` and returns nothing when it is neither.
+std::optional<ReleaseKey> releaseKeyFrom(std::string_view keyOrPath, Error& why);
+
+// The key a program trusts: the one its --release-key option names, else the built-in one. With
+// `error`, the option named no key.
+struct TrustedKey {
+  std::optional<ReleaseKey> key;
+  std::optional<std::string> error;
+};
+TrustedKey trustedReleaseKey(const std::optional<std::string>& option);
+
+// A key id as minisign shows it: 16 upper-case hex digits, most significant byte first.
+std::string keyIdText(const std::array<uint8_t, 8>& id);
+
 // Reads a signature file; sets `why` (with the line) and returns nothing when it is malformed.
 std::optional<ReleaseSignature> readReleaseSignature(std::string_view text, Error& why);
 
 // Whether `signature` is `key`'s over `message`, trusted comment included; the reason when not
-// ("signed by another key", "bad signature", "bad trusted comment").
+// ("signed by another key (...)", "bad signature", "bad trusted comment").
 std::optional<std::string> signatureRefusal(const ReleaseKey& key,
                                             const ReleaseSignature& signature,
                                             std::string_view message);
+
+// The whole check of a release description against its signature file: the signature's trusted
+// comment when `key` signed exactly `message`, else why not, in words for the log.
+struct SignatureCheck {
+  std::optional<std::string> refusal;
+  std::string trustedComment;
+};
+SignatureCheck checkReleaseSignature(const ReleaseKey& key, std::string_view signatureFile,
+                                     std::string_view message);
 
 // The SHA-256 of `bytes` in 64 lower-case hex digits.
 std::string sha256Hex(std::string_view bytes);

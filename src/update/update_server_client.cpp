@@ -16,6 +16,11 @@ namespace trident {
 
 namespace {
 
+constexpr const char* kUnsignedReleaseAlert = "The release is not signed by its publisher.";
+constexpr const char* kForeignFirmwareAlert = "The firmware does not match its release.";
+// minisign keeps each comment under 1 KiB; four lines of it are far below this.
+constexpr size_t kMaxSignatureFileBytes = 8 * 1024;
+
 struct FileClose {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -57,10 +62,18 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& file
 }  // namespace
 
 UpdateServerClient::UpdateServerClient(Ports ports, std::string_view ftpRootUrlStr,
-                                       TransferTimeouts timeouts)
-    : ports_(ports), ftpRootUrlStr_(ftpRootUrlStr), transfers_(ports.executor, timeouts) {
+                                       TransferTimeouts timeouts,
+                                       std::optional<ReleaseKey> releaseKey)
+    : ports_(ports),
+      ftpRootUrlStr_(ftpRootUrlStr),
+      releaseKey_(releaseKey),
+      transfers_(ports.executor, timeouts) {
   while (!ftpRootUrlStr_.empty() && ftpRootUrlStr_.back() == '/')
     ftpRootUrlStr_.pop_back();
+  if (!releaseKey_) {
+    ports_.diag.systemLog(
+        "DEBUG: [Download] no release key is built in: release signatures are not checked");
+  }
 }
 
 void UpdateServerClient::fetchVariant(int64_t selectedIndex) {
@@ -97,31 +110,93 @@ void UpdateServerClient::downloadNewVerUpdateInfoBy(const std::string& ftpTxtUrl
   std::string url = legacyPercentEscape(ftpTxtUrlStr);
   diag.systemLog(joined({"DEBUG: downloadNewVerUpdateInfoBy url = ", url}));
   const uint64_t fetch = ++latestFetch_;
+  pending_ = ReleaseFetch{fetch, url, std::nullopt, std::nullopt};
   // A byte past the largest release description is enough to refuse it.
   transfers_.start(
       url,
       [this, fetch, url](TransferOutcome outcome) {
-        return [this, fetch, url, outcome = std::move(outcome)] {
-          readReleaseDescription(fetch, url, outcome);
+        return [this, fetch, url, outcome = std::move(outcome)]() mutable {
+          releaseDescriptionArrived(fetch, url, std::move(outcome));
         };
       },
       kMaxReleaseDescriptionBytes);
+  // The signature comes alongside, not after, so checking costs no round trip.
+  if (releaseKey_) {
+    transfers_.start(
+        url + ".minisig",
+        [this, fetch](TransferOutcome outcome) {
+          return [this, fetch, outcome = std::move(outcome)]() mutable {
+            signatureArrived(fetch, std::move(outcome));
+          };
+        },
+        kMaxSignatureFileBytes);
+  }
 }
 
-void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::string& url,
-                                                const TransferOutcome& outcome) {
+void UpdateServerClient::releaseDescriptionArrived(uint64_t fetch, const std::string& url,
+                                                   TransferOutcome outcome) {
   auto& diag = ports_.diag;
-  if (fetch != latestFetch_) {
+  if (fetch != latestFetch_ || !pending_ || pending_->fetch != fetch) {
     diag.systemLog(joined({"DEBUG: [Download] a newer request has superseded the fetch of ", url,
                            "; its answer is dropped"}));
     return;
   }
   if (!outcome.ok() && !outcome.tooLarge) {
+    pending_.reset();  // its signature no longer matters
     diag.systemLog("DEBUG: [Download] dataTask error");
     ports_.answers.showErrorAlertWithMessage(*outcome.error);
     return;
   }
+  pending_->text = std::move(outcome);
+  if (!releaseKey_) {
+    const ReleaseFetch done = std::move(*pending_);
+    pending_.reset();
+    readReleaseDescription(done.url, *done.text);
+    return;
+  }
+  checkSignature();
+}
 
+void UpdateServerClient::signatureArrived(uint64_t fetch, TransferOutcome outcome) {
+  // A superseded fetch says so once, when its release description comes.
+  if (!pending_ || pending_->fetch != fetch || fetch != latestFetch_) return;
+  pending_->signature = std::move(outcome);
+  checkSignature();
+}
+
+void UpdateServerClient::checkSignature() {
+  if (!pending_->text || !pending_->signature) return;
+  const ReleaseFetch done = std::move(*pending_);
+  pending_.reset();
+  const TransferOutcome &text = *done.text, &signature = *done.signature;
+  auto& diag = ports_.diag;
+  // One past the limit is refused for its size, whoever signed it.
+  if (text.tooLarge) {
+    readReleaseDescription(done.url, text);
+    return;
+  }
+  SignatureCheck check;
+  if (!signature.ok()) {
+    check.refusal = signature.tooLarge ? strprintf("its signature file holds more than %zu bytes",
+                                                   kMaxSignatureFileBytes)
+                                       : joined({"no signature file (", *signature.error, ")"});
+  } else {
+    check = checkReleaseSignature(*releaseKey_, signature.body, text.body);
+  }
+  if (check.refusal) {
+    diag.systemLog(
+        joined({"DEBUG: [Download] the release at ", done.url, " is refused: ", *check.refusal}));
+    ports_.answers.showErrorAlertWithMessage(kUnsignedReleaseAlert);
+    return;
+  }
+  diag.systemLog(joined({"DEBUG: [Download] the release is signed by key ",
+                         keyIdText(releaseKey_->id), ", trusted comment: ", check.trustedComment}));
+  readReleaseDescription(done.url, text);
+}
+
+void UpdateServerClient::readReleaseDescription(const std::string& url,
+                                                const TransferOutcome& outcome) {
+  auto& diag = ports_.diag;
   ReleaseReading reading =
       readReleaseText(outcome.body, url, ftpRootUrlStr_, outcome.announcedSize);
   for (const auto& line : reading.log)
@@ -129,6 +204,13 @@ void UpdateServerClient::readReleaseDescription(uint64_t fetch, const std::strin
   if (reading.release) currentRelease_ = std::move(reading.release);
   if (reading.refusal) {
     ports_.answers.showErrorAlertWithMessage(*reading.refusal);
+    return;
+  }
+  // A signature vouches for the firmware only through the hash its release line names.
+  if (releaseKey_ && !currentRelease_->firmwareSha256()) {
+    diag.systemLog(joined({"DEBUG: [Download] the release at ", url,
+                           " is refused: its release line names no sha256: field"}));
+    ports_.answers.showErrorAlertWithMessage(kUnsignedReleaseAlert);
     return;
   }
   ports_.answers.releaseAccepted(orNull(currentRelease_->versionStr()));
@@ -186,7 +268,7 @@ void UpdateServerClient::firmwareDownloaded(const RemoteTxtFileViewModel& releas
     diag.systemLog(
         joined({"DEBUG: [Download] the firmware's SHA-256 is ", *foreignSha256,
                 ", its release names ", orNull(release.firmwareSha256()), "; not written"}));
-    ports_.answers.showErrorAlertWithMessage("The firmware does not match its release.");
+    ports_.answers.showErrorAlertWithMessage(kForeignFirmwareAlert);
     return;
   }
   if (writeError) {

@@ -12,12 +12,17 @@
 #include "engine/update_engine.h"
 #include "records/remote_txt_file.h"
 #include "update/curl_transfer.h"
+#include "update/release_signature.h"
 
 namespace trident {
 
 // The update-server client: asks the server which release is current for the chosen variant, and
 // on "Update" downloads its firmware to the engine's hex file. Transfers run on worker threads;
 // everything else, and every call in, happens on the engine's thread.
+//
+// With a release key, a release description counts only with a good signature by that key in the
+// file beside it (NAME.minisig, fetched alongside) and a release line that binds its firmware by
+// SHA-256; without one, releases are taken as they come.
 //
 // Only the newest release-description fetch may change the window and currentRelease: an older
 // one that ends later is logged and dropped. The firmware download works from the release that
@@ -34,10 +39,11 @@ class UpdateServerClient final : public UpdateServerPort {
   };
 
   // `ftpRootUrlStr` is the server's base URL, scheme and host; a trailing "/" is dropped, since
-  // the paths bring their own.
+  // the paths bring their own. `releaseKey` is the publisher's key; none takes unsigned releases.
   explicit UpdateServerClient(Ports ports,
                               std::string_view ftpRootUrlStr = TRIDENT_UPDATE_SERVER_URL,
-                              TransferTimeouts timeouts = {});
+                              TransferTimeouts timeouts = {},
+                              std::optional<ReleaseKey> releaseKey = builtInReleaseKey());
 
   // UpdateServerPort: the engine's first fetch (variant 0) and the click on "Update".
   void fetchVariant(int64_t selectedIndex) override;
@@ -60,8 +66,16 @@ class UpdateServerClient final : public UpdateServerPort {
   bool busy() const { return transfers_.busy(); }
 
  private:
-  void readReleaseDescription(uint64_t fetch, const std::string& url,
-                              const TransferOutcome& outcome);
+  // A release description and, with a key, its signature: both must be in before it is read.
+  struct ReleaseFetch {
+    uint64_t fetch = 0;
+    std::string url;
+    std::optional<TransferOutcome> text, signature;
+  };
+  void releaseDescriptionArrived(uint64_t fetch, const std::string& url, TransferOutcome outcome);
+  void signatureArrived(uint64_t fetch, TransferOutcome outcome);
+  void checkSignature();
+  void readReleaseDescription(const std::string& url, const TransferOutcome& outcome);
   void firmwareDownloaded(const RemoteTxtFileViewModel& release,
                           const std::optional<std::string>& transferError,
                           const std::optional<std::string>& writeError,
@@ -69,7 +83,9 @@ class UpdateServerClient final : public UpdateServerPort {
 
   Ports ports_;
   std::string ftpRootUrlStr_;
+  std::optional<ReleaseKey> releaseKey_;
   std::shared_ptr<const RemoteTxtFileViewModel> currentRelease_;
+  std::optional<ReleaseFetch> pending_;  // the newest fetch, while a part of it is still out
   uint64_t latestFetch_ = 0;
   bool downloadBegun_ = false;
   TransferRunner transfers_;  // last: its threads end before the rest goes

@@ -25,6 +25,8 @@ const std::string kDemo = TRIDENT_SOURCE_DIR "/update-server";
 const std::string kBoardDir = "varnehex/VARNE_TRIDENT_Fighting_Board/";
 const std::string kTournament = kBoardDir + "TE/TRIDENT_TE_V2.1.0.hex";
 const std::string kStandard = kBoardDir + "TRIDENT_V2.1.0.hex";
+const std::string kTournamentRelease = kBoardDir + "TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
+const std::string kTournamentSignature = kTournamentRelease + ".minisig";
 const std::string kGood = "Firmware successfully updated.";
 const std::string kRestart = "The Setup didn't finish and will restart.";
 const std::string kSilent =
@@ -158,9 +160,16 @@ std::vector<FlashCase> runs() {
     // Server, release and firmware file faults program nothing.
     {"serverDown", "", "-q --server ftp://127.0.0.1:9", nullptr, 2,
         {"trident-flash: Failed to connect to 127.0.0.1 port 9"}, ""},
-    {"missingRelease", "", "-q", "varnehex/VARNE_TRIDENT_Fighting_Board/TE/"
-        "VARNE_TRIDENT_Fighting_Board_TE.txt", 2, {"trident-flash: The file does not exist"}, ""},
+    {"missingRelease", "", "-q", kTournamentRelease.c_str(), 2,
+        {"trident-flash: The file does not exist"}, ""},
     {"missingFirmware", "", "-q", tournament, 2, {"The file does not exist"}, ""},
+    // A release its publisher did not sign, or signed with another key than the one trusted.
+    {"unsignedRelease", "", "", kTournamentSignature.c_str(), 2, {"trident-flash: The release is not signed by its publisher.\n",
+        "is refused: no signature file (The file does not exist)"}, ""},
+    {"anotherKey", "", "-q --release-key RWSN8MXQyyAtzL/LMD9J02vaj+SDnJFfeQ1jvwI3R8kNf8hY4w7wjsOU",
+        "", 2, {"trident-flash: The release is not signed by its publisher.\n"}, ""},
+    {"demoKeyFromItsFile", "", "-q --release-key " + kDemo + "/demo-release-key.pub", "", 0,
+        {kGood}, tournament},
     {"missingFolder", "", "-q", "varnehex", 2,
         {"trident-flash: Server denied you to change to the given directory"}, ""},
     {"missingLocalFile", "", "-q --hex missing.hex --checksum 0x1234", nullptr, 2,
@@ -187,6 +196,9 @@ std::vector<FlashCase> runs() {
         {"--reply-timeout takes a number of seconds, not soon"}, ""},
     {"zeroTimeout", "", "--reply-timeout 0", nullptr, 64, {"takes a number of seconds, not 0 "}, ""},
     {"waitWithoutValue", "", "--wait", nullptr, 64, {"trident-flash: --wait needs a value"}, ""},
+    {"releaseKeyOfNothing", "", "--release-key " + kDemo + "/demo-release-key.key", nullptr, 64,
+        {"trident-flash: --release-key: " + kDemo + "/demo-release-key.key holds no minisign "
+         "public key (see trident-flash --help)\n"}, ""},
     {"helpOverrulesTheRest", "", "-q --help --checksum 0x12", nullptr, 0,
         {"usage: trident-flash", "130 interrupted."}, ""},
     {"version", "", "-q --version", nullptr, 0, {"trident-flash 0.1.0\n"}, ""},
@@ -468,11 +480,15 @@ TEST(Flash, ARunLeavesASecondWaitingBoardForTheNext) {
 TEST(Flash, AVersionWithEscapeCodesReachesATerminalAndAPipeDefused) {
   TempDir dir;
   std::filesystem::copy(kDemo, dir / "server", std::filesystem::copy_options::recursive);
-  const auto release = dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
+  const auto release = dir / "server" / kTournamentRelease;
   std::string text = readFile(release);
   const size_t version = text.find(",V2.1.0,") + 1;
   writeFile(release,
             text.replace(version, 6, "\x1b]0;owned\x07V9\x1b[2J\t\u200f\u2028\u061c\u202e"));
+  // Signed by the publisher (the demo key the build trusts): the version is still shown defused.
+  ASSERT_EQ(runCommand(TRIDENT_SOURCE_DIR "/scripts/sign-release -q " + (dir / "server").string() +
+                       " " + kDemo + "/demo-release-key.key"),
+            0);
   FtpServer server(dir / "server");
   const std::string command = builtProgram("src/cli/trident-flash") + " --virtual-hid " +
                               (dir / "hid").string() + " --server " + server.url();
@@ -540,7 +556,8 @@ TEST(Flash, InterruptedAtAnyStageEndsCleanlyWithinASecond) {
   const std::pair<std::string, std::string> stages[] = {
       {"local", "progress  10%"},
       {"fifo", ""},
-      {"TRIDENT,V9,0x1234,/varnehex/endless.hex", "bytes downloaded"},
+      {"TRIDENT,V9,0x1234,/varnehex/endless.hex,sha256:" + std::string(64, '0'),
+       "bytes downloaded"},
       {"", "Asking the update server"}};
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     for (const auto& stage : stages) {
@@ -554,9 +571,10 @@ TEST(Flash, InterruptedAtAnyStageEndsCleanlyWithinASecond) {
       } else if (source == "fifo") {
         ASSERT_EQ(::mkfifo((dir / "image.hex").c_str(), 0600), 0);
       } else {
-        const auto release = dir / "server" / kBoardDir / "TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
+        const auto release = dir / "server" / kTournamentRelease;
         std::filesystem::create_directories(release.parent_path());
         if (!source.empty()) writeFile(release, source);
+        if (!source.empty()) Minisign{kDemo}.sign("demo-release-key", release);
         server = std::make_unique<FaultyFtpServer>(dir / "server",
                                                    words(source.empty() ? "--hush" : ""));
         args = "-q --server " + server->url();

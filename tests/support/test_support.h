@@ -128,4 +128,29 @@ inline std::string hexData(const TempDir& dir, const std::filesystem::path& hex)
       convert({"objcopy", "-I", "ihex", "-O", "binary", "IN", "OUT"}, hex, dir / "data"));
 }
 
+// minisign, the publisher's own tool, with its key pairs NAME.pub and NAME.key (no password) in
+// `dir`. The update-server folder holds the demo key, which the default build trusts.
+struct Minisign {
+  std::filesystem::path dir;
+  std::string makeKey(const std::string& name) const {
+    return readFile(run("-G -f -W", name, dir / (name + ".pub")));
+  }
+  // Signs `file` (with "-l", in the legacy algorithm) into FILE.minisig; returns that signature.
+  std::string sign(const std::string& name, const std::filesystem::path& file,
+                   const std::string& options = "") const {
+    return readFile(
+        run("-S " + options + " -m " + shellQuote(file), name, file.string() + ".minisig"));
+  }
+
+ private:
+  std::filesystem::path run(const std::string& verb, const std::string& name,
+                            const std::filesystem::path& made) const {
+    const std::string line = "minisign " + verb + " -p " + shellQuote(dir / (name + ".pub")) +
+                             " -s " + shellQuote(dir / (name + ".key")) + " -x " +
+                             shellQuote(made) + " >/dev/null 2>&1 </dev/null";
+    EXPECT_EQ(runCommand(line), 0) << line;
+    return made;
+  }
+};
+
 }  // namespace trident::testing

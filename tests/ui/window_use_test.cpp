@@ -159,7 +159,9 @@ TEST(WindowUse, ClosingDuringAnEndlessDownloadEndsWithinASecond) {
   const auto release =
       root / "varnehex/VARNE_TRIDENT_Fighting_Board/TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
   std::filesystem::create_directories(release.parent_path());
-  testing::writeFile(release, std::string("TRIDENT,V9,0x1234,/varnehex/endless.hex"));
+  testing::writeFile(release,
+                     "TRIDENT,V9,0x1234,/varnehex/endless.hex,sha256:" + std::string(64, '0'));
+  testing::Minisign{TRIDENT_SOURCE_DIR "/update-server"}.sign("demo-release-key", release);
   testing::FaultyFtpServer faulty(root.path());
   Session s(Board(std::in_place), kReplyTimeout, false, faulty.url());
   s.clickUpdate();
