@@ -1,4 +1,5 @@
-// What the host itself costs: decoding the largest firmware file, and driving the largest transfer.
+// What the host itself costs: decoding the largest firmware file, driving the largest transfer, and
+// checking a release: its signature, and the hash of the largest firmware download.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "board_simulator.h"
 #include "engine/hex_loader.h"
 #include "engine/update_engine.h"
+#include "update/release_signature.h"
 
 namespace trident {
 namespace {
@@ -156,6 +158,34 @@ void BM_TransferFramesOnly(benchmark::State& state) {
   reportPerFrame(state, frames);
 }
 BENCHMARK(BM_TransferFramesOnly)->Unit(benchmark::kMillisecond);
+
+// The SHA-256 of the largest firmware file the client accepts, computed on the transfer's thread
+// before the file is written.
+void BM_HashLargestFirmwareDownload(benchmark::State& state) {
+  std::ifstream in(largestHexFile(), std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (auto _ : state)
+    benchmark::DoNotOptimize(sha256Hex(text));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_HashLargestFirmwareDownload)->Unit(benchmark::kMillisecond);
+
+// The demo release's signature checked against the demo key, read and verified as the client does.
+void BM_CheckReleaseSignature(benchmark::State& state) {
+  const auto read = [](const std::string& name) {
+    std::ifstream in(TRIDENT_SOURCE_DIR "/update-server/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::string release =
+      "varnehex/VARNE_TRIDENT_Fighting_Board/TE/VARNE_TRIDENT_Fighting_Board_TE.txt";
+  const std::string text = read(release), signature = read(release + ".minisig");
+  Error why;
+  const auto key = readReleaseKey(read("demo-release-key.pub"), why);
+  if (!key || checkReleaseSignature(*key, signature, text).refusal) std::abort();
+  for (auto _ : state)
+    benchmark::DoNotOptimize(checkReleaseSignature(*key, signature, text));
+}
+BENCHMARK(BM_CheckReleaseSignature)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace trident
