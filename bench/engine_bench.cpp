@@ -181,9 +181,10 @@ void BM_CheckReleaseSignature(benchmark::State& state) {
   const std::string text = read(release), signature = read(release + ".minisig");
   Error why;
   const auto key = readReleaseKey(read("demo-release-key.pub"), why);
-  if (!key || checkReleaseSignature(*key, signature, text).refusal) std::abort();
+  const std::string name = "VARNE_TRIDENT_Fighting_Board_TE.txt";
+  if (!key || checkReleaseSignature(*key, signature, text, name).refusal) std::abort();
   for (auto _ : state)
-    benchmark::DoNotOptimize(checkReleaseSignature(*key, signature, text));
+    benchmark::DoNotOptimize(checkReleaseSignature(*key, signature, text, name));
 }
 BENCHMARK(BM_CheckReleaseSignature)->Unit(benchmark::kMicrosecond);
 

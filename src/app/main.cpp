@@ -52,12 +52,12 @@ int main(int argc, char** argv) {
     args.push_back(arg.toStdString());
   DevOptions dev;
   if (auto error = takeDevOptions(args, dev)) {
-    std::fprintf(stderr, "trident-updater: %s\n", error->c_str());
+    std::fprintf(stderr, "trident-updater: %s\n", printSafe(*error, false).c_str());
     return 64;
   }
   for (const auto& arg : args) {
-    std::fprintf(stderr, "trident-updater: unknown option %s\n%s%s", arg.c_str(), kUsage,
-                 kDevOptionsHelp.data());
+    std::fprintf(stderr, "trident-updater: unknown option %s\n%s%s", printSafe(arg, false).c_str(),
+                 kUsage, kDevOptionsHelp.data());
     return 64;
   }
 
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   if (dev.serverUrl) config.serverUrl = *dev.serverUrl;
   TrustedKey trusted = trustedReleaseKey(dev.releaseKey);
   if (trusted.error) {
-    std::fprintf(stderr, "trident-updater: %s\n", trusted.error->c_str());
+    std::fprintf(stderr, "trident-updater: %s\n", printSafe(*trusted.error, false).c_str());
     return 64;
   }
   config.releaseKey = trusted.key;

@@ -26,7 +26,8 @@ using namespace trident;
 std::atomic<bool> interrupted{false};
 
 int usageError(const std::string& message) {
-  std::fprintf(stderr, "trident-flash: %s (see trident-flash --help)\n", message.c_str());
+  std::fprintf(stderr, "trident-flash: %s (see trident-flash --help)\n",
+               printSafe(message, false).c_str());
   return 64;
 }
 

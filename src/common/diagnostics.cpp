@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <ctime>
 
 #include "common/diagnostics_platform.h"
@@ -70,6 +71,37 @@ std::string joined(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence that starts at `i`, or 0 when none does there (a
+// stray continuation byte, an overlong form, a surrogate, a sequence cut short).
+size_t utf8Length(std::string_view text, size_t i) {
+  const auto at = [&](size_t k) { return k < text.size() ? static_cast<uint8_t>(text[k]) : 0; };
+  const uint8_t c = at(i);
+  if (c < 0x80) return 1;
+  size_t length = 4;
+  uint8_t low = 0x80, high = 0xBF;  // what the second byte may be
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    low = c == 0xE0 ? 0xA0 : low;
+    high = c == 0xED ? 0x9F : high;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    low = c == 0xF0 ? 0x90 : low;
+    high = c == 0xF4 ? 0x8F : high;
+  } else {
+    return 0;
+  }
+  if (at(i + 1) < low || at(i + 1) > high) return 0;
+  for (size_t k = 2; k < length; ++k) {
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
 std::string printSafe(std::string_view text, bool keepLineBreaks) {
   std::string out;
   out.reserve(text.size());
@@ -79,25 +111,24 @@ std::string printSafe(std::string_view text, bool keepLineBreaks) {
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = byte(i);
     const bool lineBreak = keepLineBreaks && (c == '\n' || (c == '\r' && byte(i + 1) == '\n'));
+    // A byte outside well-formed UTF-8 is no character: a terminal of 8-bit controls would take
+    // 0x9B for CSI.
+    const size_t length = utf8Length(text, i);
     // The controls beyond ASCII, as UTF-8: the C1 controls (U+0080-009F), the Arabic letter mark
     // (U+061C), the direction marks (U+200E-200F), the line and paragraph separators, embeddings
     // and overrides (U+2028-202E) and the isolates (U+2066-2069). Each would show the text in
     // another order or on other lines than it stands.
-    size_t more = 0;
-    if ((c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) ||
-        (c == 0xD8 && byte(i + 1) == 0x9C)) {
-      more = 1;
-    } else if (c == 0xE2 &&
-               ((byte(i + 1) == 0x80 && ((byte(i + 2) >= 0x8E && byte(i + 2) <= 0x8F) ||
-                                         (byte(i + 2) >= 0xA8 && byte(i + 2) <= 0xAE))) ||
-                (byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9))) {
-      more = 2;
-    }
-    if ((c < 0x20 && !lineBreak) || c == 0x7F || more > 0) {
+    const bool control =
+        (c == 0xC2 && byte(i + 1) <= 0x9F) || (c == 0xD8 && byte(i + 1) == 0x9C) ||
+        (c == 0xE2 && ((byte(i + 1) == 0x80 && ((byte(i + 2) >= 0x8E && byte(i + 2) <= 0x8F) ||
+                                                (byte(i + 2) >= 0xA8 && byte(i + 2) <= 0xAE))) ||
+                       (byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9)));
+    if (length == 0 || (c < 0x20 && !lineBreak) || c == 0x7F || (length > 1 && control)) {
       out.push_back('?');
-      i += more;
+      i += length == 0 ? 0 : length - 1;
     } else {
-      out.push_back(static_cast<char>(c));
+      out.append(text.substr(i, length));
+      i += length - 1;
     }
   }
   return out;

@@ -174,25 +174,26 @@ ReleaseReading readReleaseText(std::string_view body, std::string_view url,
     log.push_back("DEBUG: checkSumStr error");
     return refuse("checkSumStr error");
   }
-  // A fifth field may bind the firmware to this release: "sha256:" and the file's SHA-256 as
-  // sha256sum writes it. Readers that know four fields pass over it; this one refuses it
-  // malformed, in any case, rather than download a firmware it could not check.
-  if (fields.size() > 4) {
-    std::string field = fields[4];
+  // A field past the fourth may bind the firmware to this release: "sha256:" and the file's
+  // SHA-256 as sha256sum writes it. Readers that know four fields pass over it; this one refuses
+  // it malformed, in any case, or named twice, rather than download a firmware it could not check.
+  for (size_t i = 4; i < fields.size(); ++i) {
+    std::string field = fields[i];
     while (!field.empty() && (field.back() == '\n' || field.back() == '\r'))
       field.pop_back();
     std::string prefix = field.substr(0, 7);
     std::transform(prefix.begin(), prefix.end(), prefix.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (prefix == "sha256:") {
-      const std::string digits = field.substr(7);
-      if (!field.starts_with("sha256:") || digits.size() != 64 ||
-          digits.find_first_not_of("0123456789abcdef") != std::string::npos) {
-        log.push_back(joined({"DEBUG: [Download] the sha256: field is malformed: ", field}));
-        return refuse("Parse txt file error");
-      }
-      made->setFirmwareSha256(digits);
+    if (prefix != "sha256:") continue;
+    const std::string digits = field.substr(7);
+    if (!field.starts_with("sha256:") || digits.size() != 64 ||
+        digits.find_first_not_of("0123456789abcdef") != std::string::npos ||
+        release.firmwareSha256()) {
+      log.push_back(joined({"DEBUG: [Download] the sha256: field is malformed",
+                            release.firmwareSha256() ? " or named twice: " : ": ", field}));
+      return refuse("Parse txt file error");
     }
+    made->setFirmwareSha256(digits);
   }
   log.push_back(joined({"DEBUG: [Download] pasre:版本 = ", orNull(release.versionStr()),
                         ", checkSum = ", orNull(checkSumStr),

@@ -44,6 +44,13 @@ std::string_view withoutLineEnd(std::string_view line) {
   return line;
 }
 
+// A key pasted from a web page or a mail may bring blanks after it.
+std::string_view withoutTrailingBlanks(std::string_view line) {
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r'))
+    line.remove_suffix(1);
+  return line;
+}
+
 constexpr std::string_view kUntrusted = "untrusted comment: ";
 constexpr std::string_view kTrusted = "trusted comment: ";
 
@@ -52,14 +59,14 @@ constexpr std::string_view kTrusted = "trusted comment: ";
 std::optional<ReleaseKey> readReleaseKey(std::string_view text, Error& why) {
   // A .pub file: its comment line, then the key; a bare key: the key alone.
   std::vector<std::string> lines = splitBy(text, '\n');
-  while (!lines.empty() && withoutLineEnd(lines.back()).empty())
+  while (!lines.empty() && withoutTrailingBlanks(lines.back()).empty())
     lines.pop_back();
   const bool file = lines.size() == 2 && lines[0].starts_with(kUntrusted);
   if (lines.size() != 1 && !file) {
     why = {"not a minisign public key", std::nullopt};
     return std::nullopt;
   }
-  const auto bytes = fromBase64(withoutLineEnd(lines.back()));
+  const auto bytes = fromBase64(withoutTrailingBlanks(lines.back()));
   if (!bytes || bytes->size() != 42 || (*bytes)[0] != 'E' || (*bytes)[1] != 'd') {
     why = {"not a minisign public key", static_cast<int32_t>(lines.size())};
     return std::nullopt;
@@ -163,7 +170,7 @@ std::optional<std::string> signatureRefusal(const ReleaseKey& key,
 }
 
 SignatureCheck checkReleaseSignature(const ReleaseKey& key, std::string_view signatureFile,
-                                     std::string_view message) {
+                                     std::string_view message, std::string_view fileName) {
   Error why;
   const auto signature = readReleaseSignature(signatureFile, why);
   if (!signature) {
@@ -171,7 +178,23 @@ SignatureCheck checkReleaseSignature(const ReleaseKey& key, std::string_view sig
                       why.line.value_or(1)),
             {}};
   }
-  return {signatureRefusal(key, *signature, message), signature->trustedComment};
+  SignatureCheck check{signatureRefusal(key, *signature, message), signature->trustedComment};
+  // The name as a word of its own: after a separator, before a blank or the end.
+  const std::string_view comment = check.trustedComment;
+  bool named = false;
+  for (size_t at = comment.find(fileName); !fileName.empty() && at != std::string_view::npos;
+       at = comment.find(fileName, at + 1)) {
+    const size_t end = at + fileName.size();
+    named =
+        named ||
+        ((at == 0 || std::string_view(" \t:/").find(comment[at - 1]) != std::string_view::npos) &&
+         (end == comment.size() || comment[end] == ' ' || comment[end] == '\t'));
+  }
+  if (!check.refusal && !named) {
+    check.refusal = joined(
+        {"its trusted comment does not name ", fileName, ": it was signed for another file"});
+  }
+  return check;
 }
 
 std::string sha256Hex(std::string_view bytes) {

@@ -59,13 +59,15 @@ std::optional<std::string> signatureRefusal(const ReleaseKey& key,
                                             std::string_view message);
 
 // The whole check of a release description against its signature file: the signature's trusted
-// comment when `key` signed exactly `message`, else why not, in words for the log.
+// comment when `key` signed exactly `message` for the file `fileName`, else why not, in words for
+// the log. The trusted comment must name that file (minisign's own says "file:NAME", sign-release
+// gives its path), so that a release signed for one variant cannot be served as another's.
 struct SignatureCheck {
   std::optional<std::string> refusal;
   std::string trustedComment;
 };
 SignatureCheck checkReleaseSignature(const ReleaseKey& key, std::string_view signatureFile,
-                                     std::string_view message);
+                                     std::string_view message, std::string_view fileName);
 
 // The SHA-256 of `bytes` in 64 lower-case hex digits.
 std::string sha256Hex(std::string_view bytes);

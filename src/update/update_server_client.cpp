@@ -110,7 +110,8 @@ void UpdateServerClient::downloadNewVerUpdateInfoBy(const std::string& ftpTxtUrl
   std::string url = legacyPercentEscape(ftpTxtUrlStr);
   diag.systemLog(joined({"DEBUG: downloadNewVerUpdateInfoBy url = ", url}));
   const uint64_t fetch = ++latestFetch_;
-  pending_ = ReleaseFetch{fetch, url, std::nullopt, std::nullopt};
+  pending_ = ReleaseFetch{fetch, url, ftpTxtUrlStr.substr(ftpTxtUrlStr.rfind('/') + 1),
+                          std::nullopt, std::nullopt};
   // A byte past the largest release description is enough to refuse it.
   transfers_.start(
       url,
@@ -181,7 +182,7 @@ void UpdateServerClient::checkSignature() {
                                                    kMaxSignatureFileBytes)
                                        : joined({"no signature file (", *signature.error, ")"});
   } else {
-    check = checkReleaseSignature(*releaseKey_, signature.body, text.body);
+    check = checkReleaseSignature(*releaseKey_, signature.body, text.body, done.fileName);
   }
   if (check.refusal) {
     diag.systemLog(

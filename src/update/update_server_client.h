@@ -70,6 +70,7 @@ class UpdateServerClient final : public UpdateServerPort {
   struct ReleaseFetch {
     uint64_t fetch = 0;
     std::string url;
+    std::string fileName;  // as the signature must name it
     std::optional<TransferOutcome> text, signature;
   };
   void releaseDescriptionArrived(uint64_t fetch, const std::string& url, TransferOutcome outcome);

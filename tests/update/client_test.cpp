@@ -168,6 +168,9 @@ TEST_F(UpdateClient, EachServerAnswerEndsAsExpected) {
        d + "the sha256: field is malformed: sha256:1234"},
       {f, good + ",SHA256:" + sha, no + "Parse txt file error)", ""},
       {f, good + ",sha256:" + std::string(64, 'A'), no + "Parse txt file error)", ""},
+      {f, good + ",sha256:" + sha + ",sha256:" + sha, no + "Parse txt file error)",
+       d + "the sha256: field is malformed or named twice: sha256:" + sha},
+      {f, good + ",x,sha256:" + sha, "showFetching|showReady(V1)|" + complete, ""},
       // A slow link that keeps moving gets through: the stall limit counts from the last byte.
       {slow.url(), good, "showFetching|showReady(V1)|" + complete, ""},
       // The Standard variant reads its own file; spaces stay and a fifth field is ignored.
@@ -262,8 +265,14 @@ TEST_F(UpdateClient, LogsEachStepAndOnlyTheNewestFetchCountsUntilTheClickFixesTh
 TEST_F(UpdateClient, OnlyAReleaseItsPublisherSignedIsDownloaded) {
   const testing::Minisign minisign{dir.path()};
   Error why;
-  const auto key = readReleaseKey(minisign.makeKey("publisher"), why);
-  minisign.makeKey("other");
+  const std::string pub = minisign.makeKey("publisher");
+  const auto key = readReleaseKey(pub, why), other = readReleaseKey(minisign.makeKey("other"), why);
+  // A key is its .pub file or that file's last line; minisign names it by the id shown here.
+  ASSERT_TRUE(key && other && readReleaseKey(pub.substr(pub.find('\n') + 1) + " \r\n", why));
+  EXPECT_NE(pub.find("public key " + keyIdText(key->id) + "\n"), std::string::npos) << pub;
+  for (const std::string& bad : std::vector<std::string>{"", "RWQ=", pub + pub, "zz" + pub})
+    EXPECT_FALSE(readReleaseKey(bad, why)) << bad;
+  EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   publish("/fw/te.hex", hex);
   const std::string line = "N,V1," + sum + ",/fw/te.hex", sha = ",sha256:" + sha256Hex(hex);
   const auto release = dir.path() / std::filesystem::path(releasePath(0)).relative_path();
@@ -293,7 +302,8 @@ TEST_F(UpdateClient, OnlyAReleaseItsPublisherSignedIsDownloaded) {
       {line + ",sha256:" + sha256Hex("other"), "publisher", "", {}, ready + "showServerError|"
        "alertA(The firmware does not match its release.)|", ""},
       {bound, "publisher", "", {}, no, "bad signature", "N,V2," + sum + ",/fw/te.hex" + sha},
-      {bound, "other", "", {}, no, "signed by another key ("},
+      {bound, "other", "", {}, no, "signed by another key (" + keyIdText(other->id) + ", not " +
+       keyIdText(key->id) + ")"},
       {bound, "", "", {}, no, "no signature file (The file does not exist)"},
       {bound, "publisher", "", as(""), no, bad + "a signature file has four lines at line 1"},
       {bound, "publisher", "", [](std::string& s) { s.resize(s.size() / 2); }, no,
@@ -309,6 +319,13 @@ TEST_F(UpdateClient, OnlyAReleaseItsPublisherSignedIsDownloaded) {
       {bound, "publisher", "", as(std::string(9000, 'x')), no,
        "its signature file holds more than 8192 bytes"},
       {line, "publisher", "", {}, no, "its release line names no sha256: field"},
+      // The trusted comment names the file it was signed for: minisign's own does ("file:NAME").
+      {bound, "publisher", "-t 'release Standard.txt'", {}, no, "its trusted comment does not "
+       "name VARNE_TRIDENT_Fighting_Board_TE.txt: it was signed for another file"},
+      {bound, "publisher", "-t file:VARNE_TRIDENT_Fighting_Board_TE.txt.old", {}, no, "its "
+       "trusted comment does not name"},
+      {bound, "publisher", "-t 'release x/VARNE_TRIDENT_Fighting_Board_TE.txt version V1'", {},
+       done, ""},
       {line + sha.substr(0, 20), "publisher", "", {},
        "showFetching|showServerError|alertA(Parse txt file error)|", ""}};
   // clang-format on
@@ -379,13 +396,35 @@ TEST_F(UpdateClient, EndingTheClientStopsItsTransfers) {
   }
 }
 
-TEST(DemoUpdateServer, ItsFilesAreWhatTheGeneratorWrites) {
+// The demo's files are what its generator writes, signed by the publisher's script. That script
+// signs what it can, names what it cannot, and leaves a pair it could not sign as it was served:
+// a text changed under a stale signature would be refused.
+TEST(DemoUpdateServer, ItsFilesAreWhatTheGeneratorAndTheSigningScriptWrite) {
   testing::TempDir out;
-  const std::string dir = testing::shellQuote(out.path().string());
+  const std::string dir = out.path().string(), demo = TRIDENT_SOURCE_DIR "/update-server";
   ASSERT_EQ(testing::runCommand(TRIDENT_SOURCE_DIR "/scripts/make-demo-firmware --out " + dir), 0);
-  EXPECT_EQ(testing::runCommand("diff -r " + dir +
-                                "/varnehex " TRIDENT_SOURCE_DIR "/update-server/varnehex"),
-            0);
+  const std::string diff = "diff -r " + dir + "/varnehex " + demo + "/varnehex";
+  EXPECT_EQ(testing::runCommand(diff), 0);
+  const auto release = out.path() / kFirmwareVariants[0].releasePath.substr(1);
+  testing::writeFile(out / "two.txt", std::string("A,V1,0x1,/a\nB,V2,0x1,/b\n"));
+  testing::writeFile(out / "notes.txt", std::string("not a release\n"));
+  std::filesystem::create_symlink(release, out / "link.txt");
+  std::string text = testing::readFile(release);
+  testing::writeFile(release, text.replace(text.find("sha256:") + 7, 64, std::string(64, '0')));
+  const std::string sign = TRIDENT_SOURCE_DIR "/scripts/sign-release -q " + dir + " " + demo;
+  EXPECT_EQ(testing::runCommand(sign + "/demo-release-key.pub 2>" + dir + "/err"), 1);
+  EXPECT_EQ(testing::readFile(release), text);
+  EXPECT_EQ(testing::runCommand(sign + "/demo-release-key.key 2>" + dir + "/err"), 1);
+  const std::string said = testing::readFile(out / "err");
+  EXPECT_TRUE(
+      said.ends_with("link.txt: it or its signature is a symbolic link; only plain files "
+                     "are signed; not signed\nsign-release: " +
+                     dir +
+                     "/two.txt: more "
+                     "than one line is not a comment; the updater would run them "
+                     "together; not signed\nsign-release: 2 signed, 2 refused\n"))
+      << said;
+  EXPECT_EQ(testing::runCommand(diff), 0);
 }
 
 TEST(ReleaseText, ChecksumFieldsNumbersUtf8CommentsAndRawBytes) {
