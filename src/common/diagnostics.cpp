@@ -134,4 +134,13 @@ std::string printSafe(std::string_view text, bool keepLineBreaks) {
   return out;
 }
 
+std::string utcTimeText(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const auto millis = duration_cast<milliseconds>(when.time_since_epoch()).count();
+  const std::tm utc = utcTime(static_cast<std::time_t>(millis / 1000));
+  return strprintf("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                   utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                   static_cast<int>(millis % 1000));
+}
+
 }  // namespace trident

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <initializer_list>
 #include <optional>
@@ -67,6 +68,9 @@ bool isTerminal(std::FILE* stream);
 // cursor, retitle the terminal or hide the verdict, and a log saved from a pipe does the same when
 // it is read later.
 std::string printSafe(std::string_view text, bool keepLineBreaks);
+
+// A moment as RFC 3339 writes it, in UTC to the millisecond: "2026-12-07T07:10:03.123Z".
+std::string utcTimeText(std::chrono::system_clock::time_point when);
 
 // Log lines that carry server text are built by joining, not by printf: such text may hold
 // anything, a NUL byte or a "%" included.

@@ -9,5 +9,6 @@ namespace trident {
 int processId();
 unsigned long long currentThreadNumber();
 std::tm localTime(std::time_t seconds);
+std::tm utcTime(std::time_t seconds);
 
 }  // namespace trident

@@ -30,6 +30,12 @@ std::tm localTime(std::time_t seconds) {
   return local;
 }
 
+std::tm utcTime(std::time_t seconds) {
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  return utc;
+}
+
 bool isTerminal(std::FILE* stream) {
   return ::isatty(::fileno(stream)) == 1;
 }

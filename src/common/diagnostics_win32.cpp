@@ -24,6 +24,12 @@ std::tm localTime(std::time_t seconds) {
   return local;
 }
 
+std::tm utcTime(std::time_t seconds) {
+  std::tm utc{};
+  gmtime_s(&utc, &seconds);
+  return utc;
+}
+
 bool isTerminal(std::FILE* stream) {
   return ::_isatty(::_fileno(stream)) != 0;
 }

@@ -1,0 +1,20 @@
+#include "cli/json_lines.h"
+
+#include "common/diagnostics.h"
+
+namespace trident {
+
+void JsonLines::write(std::string_view event, const nlohmann::ordered_json& fields) {
+  nlohmann::ordered_json line;
+  line["event"] = event;
+  line["time"] = utcTimeText(std::chrono::system_clock::now());
+  if (first_) line["schema"] = kJsonSchema;
+  first_ = false;
+  if (fields.is_object()) line.update(fields);
+  const std::string text =
+      line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  std::fwrite(text.data(), 1, text.size(), out_);
+  std::fflush(out_);
+}
+
+}  // namespace trident
