@@ -12,7 +12,9 @@ BoardRun::BoardRun(Context context, const HidDeviceRef& device, size_t number)
       // A script should not wait for ever on a silent board; unlike the window, the tool also
       // gives up on a board that never answers the sync it was taken with.
       watch_(context.replyTimeout, ReplyWatch::Owed::FromTake) {
-  record_.name = device.info.name.empty() ? device.info.path : device.info.name;
+  record_.name = boardName(device.info);
+  record_.path = device.info.path;
+  record_.serial = device.info.serial;
 }
 
 bool BoardRun::tick(Clock::time_point now) {
@@ -42,6 +44,7 @@ bool BoardRun::settle(Clock::time_point now) {
 
 void BoardRun::capture(Clock::time_point now) {
   record_.outcome = outcome_;
+  record_.reportedChecksum = engine_.state().reportedChecksum;
   record_.seconds = std::chrono::duration<double>(now - taken_).count();
 }
 
@@ -61,7 +64,14 @@ void BoardRun::serverError(std::string_view message) {
   engine_.showErrorAlertWithMessage(message);
 }
 
+void BoardRun::firmwareFetched(uint64_t bytes, std::string_view sha256) {
+  record_.firmwareBytes = bytes;
+  record_.firmwareSha256 = std::string(sha256);
+  context_.view.downloaded(number_, record_);
+}
+
 void BoardRun::firmwareStored(uint64_t expectedChecksum) {
+  record_.expectedChecksum = expectedChecksum;
   engine_.firmwareStored(expectedChecksum);
 }
 
@@ -72,6 +82,7 @@ void BoardRun::showFetching() {
 void BoardRun::showReady(std::string_view versionStr) {
   record_.version = std::string(versionStr);
   say("The lastest version: " + record_.version);
+  context_.view.released(number_, record_);
   ready_ = true;
 }
 
@@ -100,6 +111,7 @@ void BoardRun::setUpUpdateHexUI() {
 void BoardRun::showProgressPicture(int, uint32_t sent, uint32_t total) {
   record_.sent = sent;
   record_.total = total;
+  context_.view.programmed(number_, record_);
   drawProgress();
 }
 
@@ -116,6 +128,11 @@ void BoardRun::drawProgress() {
 void BoardRun::showUpdateResult(bool success) {
   drawProgress();
   end(success ? FlashOutcome::Updated : FlashOutcome::ChecksumDiffers);
+}
+
+void BoardRun::showServerError() {
+  if (!outcome_) record_.serverError = true;
+  end(FlashOutcome::FileError);
 }
 
 void BoardRun::alertA(std::string_view message) {

@@ -64,6 +64,7 @@ class BoardRun final : public ReportPort,
   void downloadProgress(uint64_t received, uint64_t expected) override {
     engine_.downloadProgress(received, expected);
   }
+  void firmwareFetched(uint64_t bytes, std::string_view sha256) override;
   // WindowPort
   void fillVariantPopUp(const std::vector<std::string>&) override {}
   void showFetching() override;
@@ -74,7 +75,7 @@ class BoardRun final : public ReportPort,
   void showProgressPicture(int index, uint32_t sent, uint32_t total) override;
   void showUpdateResult(bool success) override;
   void showDeviceRemoved() override { end(FlashOutcome::Removed); }
-  void showServerError() override { end(FlashOutcome::FileError); }
+  void showServerError() override;
   void adjustToErrorUI() override { end(FlashOutcome::FileError); }
   void alertA(std::string_view message) override;
   void terminate() override {}

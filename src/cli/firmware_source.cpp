@@ -8,6 +8,7 @@
 #include "common/diagnostics.h"
 #include "common/file_reading.h"
 #include "engine/hex_loader.h"
+#include "update/release_signature.h"
 
 namespace trident {
 
@@ -46,8 +47,20 @@ void FirmwareSource::askRelease(size_t board) {
 void FirmwareSource::askFirmware(size_t board) {
   ask(
       board, checksum_.has_value(), firmware_,
-      [checksum = checksum_.value_or(0)](FirmwareWaiter& w) { w.firmwareStored(checksum); },
+      [checksum = checksum_.value_or(0), bytes = firmwareBytes_,
+       sha256 = firmwareSha256_](FirmwareWaiter& w) {
+        w.firmwareFetched(bytes, sha256);
+        w.firmwareStored(checksum);
+      },
       [this] { upstream_->downloadNewVerHexFile(); });
+}
+
+void FirmwareSource::firmwareFetched(uint64_t bytes, std::string_view sha256) {
+  firmwareBytes_ = bytes;
+  firmwareSha256_ = std::string(sha256);
+  for (const size_t board : firmware_.waiting) {
+    if (FirmwareWaiter* waiter = boards_(board)) waiter->firmwareFetched(bytes, sha256);
+  }
 }
 
 void FirmwareSource::Notices::showFetching() {
@@ -84,7 +97,12 @@ void LocalFirmware::fetchVariant(int64_t) {
 }
 
 void LocalFirmware::downloadNewVerHexFile() {
-  loop_.post([this] { answers_.firmwareStored(checksum_); });
+  loop_.post([this] {
+    const WholeFile copy = readWholeFile(answers_.hexFile(), kMaxHexTextBytes,
+                                         std::chrono::seconds(1), [] { return false; });
+    if (!copy.failure) answers_.firmwareFetched(copy.bytes.size(), sha256Hex(copy.bytes));
+    answers_.firmwareStored(checksum_);
+  });
 }
 
 std::optional<LocalCopyFailure> copyLocalFirmware(const std::string& file,

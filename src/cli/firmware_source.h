@@ -27,6 +27,8 @@ class FirmwareWaiter {
   virtual void serverError(std::string_view message) = 0;
   virtual void firmwareStored(uint64_t expectedChecksum) = 0;
   virtual void downloadProgress(uint64_t received, uint64_t expected) = 0;
+  // Just before firmwareStored: the firmware file's size and SHA-256.
+  virtual void firmwareFetched(uint64_t /*bytes*/, std::string_view /*sha256*/) {}
 };
 
 // Where every board's release and firmware come from: asked for once, by the first board that
@@ -52,6 +54,7 @@ class FirmwareSource final : public ServerAnswerPort {
   void showErrorAlertWithMessage(std::string_view message) override;
   void firmwareStored(uint64_t expectedChecksum) override;
   void downloadProgress(uint64_t received, uint64_t expected) override;
+  void firmwareFetched(uint64_t bytes, std::string_view sha256) override;
 
  private:
   struct Notices final : NullWindowPort {
@@ -75,12 +78,15 @@ class FirmwareSource final : public ServerAnswerPort {
   Notices notices_{*this};
   std::optional<std::string> version_;
   std::optional<uint64_t> checksum_;
+  uint64_t firmwareBytes_ = 0;
+  std::string firmwareSha256_;
   Question release_;
   Question firmware_;
 };
 
 // A local firmware file in the server's place: its name is the version shown, its checksum the
-// one given on the command line.
+// one given on the command line. Its copy in the run's folder (the answers' hexFile) is the file
+// programmed, whose size and SHA-256 it reports.
 class LocalFirmware final : public UpdateServerPort {
  public:
   LocalFirmware(ServerAnswerPort& answers, Executor& loop, std::string name, uint64_t checksum)

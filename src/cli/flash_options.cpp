@@ -1,5 +1,6 @@
 #include "cli/flash_options.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -12,7 +13,9 @@ const char* const kFlashUsage =
     "usage: trident-flash [--variant tournament|standard] [--hex FILE --checksum TEXT]\n"
     "                     [--server URL] [--release-key KEY] [--virtual-hid DIR]\n"
     "                     [--wait SECONDS] [--reply-timeout SECONDS] [--loop] [--all]\n"
-    "                     [--quiet] [--help] [--version]\n"
+    "                     [--serial S]... [--path P]... [--quiet] [--json] [--help]\n"
+    "                     [--version]\n"
+    "       trident-flash --list [--json] [--serial S]... [--path P]...\n"
     "\n"
     "Waits for a Trident board in bootloader mode (hold its button while plugging it in), puts\n"
     "the latest firmware of the chosen variant on it, and prints the board's verdict.\n"
@@ -26,7 +29,15 @@ const char* const kFlashUsage =
     "  --loop                  update one board after another until interrupted\n"
     "  --all                   update every bootloader present at once, each on its own; with\n"
     "                          --loop also every one plugged in later (no protocol trace)\n"
+    "  --serial S, --path P    take only the bootloaders of these serial numbers or paths (as\n"
+    "                          --list shows them; each option as often as needed); leave the\n"
+    "                          others alone, unopened\n"
+    "  --list                  name the bootloaders plugged in now: path, serial number and\n"
+    "                          whether it can be opened (nothing is sent to them); exit 0\n"
     "  --quiet                 leave the protocol trace and the log out\n"
+    "  --json                  report every event as a line of JSON on standard output, and\n"
+    "                          nothing else there (see the README for the events); with\n"
+    "                          --list one line per bootloader\n"
     "  --help, --version\n"
     "\n"
     "Developer options:\n"
@@ -59,6 +70,12 @@ std::string variantNames() {
 
 }  // namespace
 
+bool FlashOptions::chooses(const HidDeviceInfo& device) const {
+  if (serials.empty() && paths.empty()) return true;
+  return (!device.serial.empty() && std::ranges::count(serials, device.serial) > 0) ||
+         std::ranges::count(paths, device.path) > 0;
+}
+
 ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
   ParsedFlashOptions parsed;
   FlashOptions& o = parsed.options;
@@ -84,9 +101,18 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
       o.all = true;
     } else if (arg == "--quiet" || arg == "-q") {
       o.quiet = true;
-    } else if (!hasValue && (arg == "--variant" || arg == "--hex" || arg == "--checksum" ||
-                             arg == "--wait" || arg == "--reply-timeout")) {
+    } else if (arg == "--json") {
+      o.json = true;
+    } else if (arg == "--list") {
+      o.list = true;
+    } else if (!hasValue &&
+               (arg == "--variant" || arg == "--hex" || arg == "--checksum" || arg == "--wait" ||
+                arg == "--reply-timeout" || arg == "--serial" || arg == "--path")) {
       return fail(arg + " needs a value");
+    } else if (arg == "--serial") {
+      o.serials.push_back(args[++i]);
+    } else if (arg == "--path") {
+      o.paths.push_back(args[++i]);
     } else if (arg == "--variant") {
       const std::string& name = args[++i];
       const std::optional<int64_t> variant = variantNamed(name);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/dev_options.h"
+#include "engine/board_sink.h"
 #include "engine/reply_watch.h"
 #include "update/release_signature.h"
 
@@ -23,8 +24,16 @@ struct FlashOptions {
   bool loop = false;
   bool all = false;  // every bootloader at once
   bool quiet = false;
+  bool json = false;  // JSON Lines on standard output, nothing else there
   bool help = false;
   bool version = false;
+  bool list = false;  // name the bootloaders plugged in, update none
+  // --serial and --path, each as often as wanted: only the bootloaders they name are taken.
+  std::vector<std::string> serials;
+  std::vector<std::string> paths;
+
+  // Whether the run may take `device`: every bootloader, unless --serial or --path name some.
+  bool chooses(const HidDeviceInfo& device) const;
 };
 
 // The command line, or a one-line reason it cannot be used.

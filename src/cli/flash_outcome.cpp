@@ -31,6 +31,29 @@ std::string resultText(const std::optional<FlashOutcome>& outcome) {
   return "unfinished";
 }
 
+std::string resultKey(const BoardRecord& record) {
+  switch (record.outcome.value_or(FlashOutcome::Interrupted)) {
+    case FlashOutcome::Updated:
+      return "updated";
+    case FlashOutcome::ChecksumDiffers:
+      return "checksum-differs";
+    case FlashOutcome::FileError:
+      return record.serverError ? "server-error" : "file-error";
+    case FlashOutcome::Removed:
+      return "removed";
+    case FlashOutcome::TimedOut:
+      return "timed-out";
+    case FlashOutcome::Interrupted:
+      break;
+  }
+  return "interrupted";
+}
+
+std::string checksumText(uint64_t checksum) {
+  return strprintf("0x%02X%02X", static_cast<unsigned>(checksum & 0xFF),
+                   static_cast<unsigned>((checksum >> 8) & 0xFF));
+}
+
 std::string clockText(double seconds) {
   const auto s = static_cast<long>(std::max(seconds, 0.0) + 0.5);
   return strprintf("%ld:%02ld", s / 60, s % 60);

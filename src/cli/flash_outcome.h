@@ -17,12 +17,20 @@ enum class FlashOutcome : int {
   Interrupted = 130,
 };
 
-// What the run's end shows of a board, kept after the board itself has gone.
+// What the run's end shows of a board, kept after the board itself has gone: the table's row, the
+// JSON events and the history line are made from it.
 struct BoardRecord {
   std::string name;
+  std::string path;                     // the device's, as the platform names it
+  std::string serial;                   // empty when the device has none
   std::optional<FlashOutcome> outcome;  // none while it is unfinished
+  bool serverError = false;             // a FileError the server caused, not the firmware file
   std::string version;                  // the release shown, if any
-  double seconds = 0;                   // from its taking to its verdict
+  uint64_t firmwareBytes = 0;
+  std::string firmwareSha256;                // of the firmware file, once it came
+  std::optional<uint64_t> expectedChecksum;  // as the engine compares them (see checksumText)
+  std::optional<uint64_t> reportedChecksum;
+  double seconds = 0;  // from its taking to its verdict
   uint32_t sent = 0;
   uint32_t total = 0;
 };
@@ -31,6 +39,12 @@ struct BoardRecord {
 std::string verdictText(const std::optional<FlashOutcome>& outcome);
 // A board's result in the table at the end.
 std::string resultText(const std::optional<FlashOutcome>& outcome);
+// The same for scripts and the history: "updated", "checksum-differs", "removed", "timed-out",
+// "server-error", "file-error" or "interrupted" (an unfinished board counts as interrupted).
+std::string resultKey(const BoardRecord& record);
+// A checksum as a release line and --checksum write it: "0x" and four hex digits, the board's
+// reply bytes in their order ("0xBD53" for the engine's 0x53BD).
+std::string checksumText(uint64_t checksum);
 // "m:ss", for times left and taken.
 std::string clockText(double seconds);
 // A bar of `share`, followed by its figures.

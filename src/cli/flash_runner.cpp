@@ -62,6 +62,12 @@ FirmwareWaiter* FlashRunner::byNumber(size_t number) {
 
 void FlashRunner::deviceAttached(const HidDeviceRef& device) {
   if (!isBootloader(device.info) || !watchingAttachments()) return;
+  // Not even opened: another program may be updating it, or it waits for the next run.
+  if (!options_.chooses(device.info)) {
+    view_.log().systemLog(strprintf("trident-flash: %s is not among the boards chosen; left alone",
+                                    boardName(device.info).c_str()));
+    return;
+  }
   offered_.push_back(device.handle);
   link_.take(device.handle);
 }
@@ -82,7 +88,7 @@ void FlashRunner::boardTaken(const HidDeviceRef& device) {
   BoardRun& b = *board;
   records_.back() = b.record();
   boards_[device.handle] = std::move(board);
-  view_.taken(number, b.record().name);
+  view_.taken(number, b.record());
   saidWaiting_ = false;
   lastBusy_ = Clock::now();
   b.engine().SyncOnTake();
@@ -153,7 +159,8 @@ int FlashRunner::run(const std::atomic<bool>& interrupted) {
     }
     if (records_.empty()) {
       if (options_.wait && now - started > *options_.wait) {
-        view_.note("trident-flash: no bootloader appeared in time");
+        view_.failed("trident-flash: no bootloader appeared in time");
+        view_.finished(records_, false, static_cast<int>(FlashOutcome::TimedOut));
         return static_cast<int>(FlashOutcome::TimedOut);
       }
       continue;
@@ -175,16 +182,17 @@ int FlashRunner::finish(bool interrupted) {
     records_[board->number()] = board->record();
     if (!board->record().outcome) unfinished = true;
   }
-  view_.finished(records_, interrupted);
   // An interrupted run that was still waiting for a board, or for a board's verdict, ends as
   // interrupted; a verdict that came just before is kept.
+  int status = 0;
   if (interrupted && (unfinished || options_.loop || records_.empty())) {
-    return static_cast<int>(FlashOutcome::Interrupted);
+    status = static_cast<int>(FlashOutcome::Interrupted);
+  } else {
+    for (const auto& r : records_)
+      status = std::max(status, static_cast<int>(r.outcome.value_or(FlashOutcome::Interrupted)));
   }
-  int worst = 0;
-  for (const auto& r : records_)
-    worst = std::max(worst, static_cast<int>(r.outcome.value_or(FlashOutcome::Interrupted)));
-  return worst;
+  view_.finished(records_, interrupted, status);
+  return status;
 }
 
 }  // namespace trident

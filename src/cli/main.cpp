@@ -1,4 +1,5 @@
 // trident-flash: the window's update, from the command line.
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -8,15 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/board_list.h"
 #include "cli/firmware_source.h"
 #include "cli/flash_options.h"
 #include "cli/flash_runner.h"
+#include "cli/json_view.h"
 #include "cli/rows_view.h"
 #include "cli/single_view.h"
 #include "common/diagnostics.h"
 #include "common/event_loop.h"
 #include "common/work_folder.h"
 #include "hid/hid_backend.h"
+#include "records/variants.h"
 #include "update/curl_transfer.h"
 
 namespace {
@@ -25,15 +29,25 @@ using namespace trident;
 
 std::atomic<bool> interrupted{false};
 
-int usageError(const std::string& message) {
-  std::fprintf(stderr, "trident-flash: %s (see trident-flash --help)\n",
-               printSafe(message, false).c_str());
-  return 64;
+// A run that ends before any board: one line on standard error, or with --json the error and the
+// summary on standard output.
+int failRun(bool json, const std::string& line, int status) {
+  if (json) {
+    JsonView::failRun(stdout, line, status);
+  } else {
+    std::fprintf(stderr, "%s\n", printSafe(line, false).c_str());
+  }
+  return status;
 }
 
 int flash(int argc, char** argv) {
-  const auto parsed = parseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (parsed.error) return usageError(*parsed.error);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const auto parsed = parseFlashOptions(args);
+  if (parsed.error) {
+    // A script that asked for JSON gets its bad usage as JSON too.
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    return failRun(json, "trident-flash: " + *parsed.error + " (see trident-flash --help)", 64);
+  }
   const FlashOptions& options = parsed.options;
   if (options.help) {
     std::printf(kFlashUsage, kDevOptionsHelp.data());
@@ -47,6 +61,8 @@ int flash(int argc, char** argv) {
   // A reader that goes away (`| head`) must not end an update halfway: what is written to it is
   // lost, the update goes on.
   std::signal(SIGPIPE, SIG_IGN);
+  // A look that takes a moment, and writes to no board: nothing for Ctrl-C to wait for.
+  if (options.list) return listBootloaders(*hidBackendFor(options), options, stdout);
   // Ctrl-C, a service manager's TERM and a closed terminal or dropped ssh session's HUP end the run
   // alike: the queued frames written, the unfinished boards named.
   std::signal(SIGINT, [](int) { interrupted = true; });
@@ -59,24 +75,24 @@ int flash(int argc, char** argv) {
   // Where the firmware is kept, downloaded or copied: a private folder, gone when the tool ends.
   WorkFolder work("trident-flash");
   if (work.path().empty()) {
-    std::fprintf(stderr, "trident-flash: cannot make a working folder in %s: %s\n",
-                 work.where().c_str(), work.reason().c_str());
-    return static_cast<int>(FlashOutcome::FileError);
+    return failRun(
+        options.json,
+        "trident-flash: cannot make a working folder in " + work.where() + ": " + work.reason(),
+        static_cast<int>(FlashOutcome::FileError));
   }
   const std::filesystem::path firmware = work.path() / "tmp.hex";
   // A local file is judged before anyone is asked to plug a board in; the engine checks it again
   // when it loads it, as it does a downloaded one.
   if (options.hexFile) {
     if (const auto failure = copyLocalFirmware(*options.hexFile, firmware, interrupted)) {
-      std::fprintf(stderr, "%s\n", failure->message.c_str());
-      return static_cast<int>(failure->outcome);
+      return failRun(options.json, failure->message, static_cast<int>(failure->outcome));
     }
   }
 
   // libcurl is set up for the whole run. (hidapi is started and ended by its backend.)
   CurlLibrary curl;
   std::unique_ptr<Diagnostics> diag;
-  if (options.quiet) {
+  if (options.quiet || options.json) {
     diag = std::make_unique<NullDiagnostics>();
   } else {
     diag = std::make_unique<ConsoleDiagnostics>("trident-flash");
@@ -84,7 +100,13 @@ int flash(int argc, char** argv) {
   EventLoop loop;
   const bool terminal = isTerminal(stderr);
   std::unique_ptr<RunView> view;
-  if (options.all) {
+  if (options.json) {
+    view = std::make_unique<JsonView>(
+        stdout, options.hexFile
+                    ? std::nullopt
+                    : std::optional<std::string>(
+                          kFirmwareVariants[static_cast<size_t>(options.variant)].name));
+  } else if (options.all) {
     view = std::make_unique<RowsView>(stderr, terminal, options.quiet);
   } else {
     view = std::make_unique<SingleView>(stderr, terminal, options.loop, *diag);

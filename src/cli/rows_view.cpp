@@ -136,7 +136,7 @@ void RowsView::concluded(size_t board, const BoardRecord& record) {
   rows_.say(board, verdictText(record.outcome));
 }
 
-void RowsView::finished(const std::vector<BoardRecord>& records, bool interrupted) {
+void RowsView::finished(const std::vector<BoardRecord>& records, bool interrupted, int) {
   rows_.finish();
   std::string unfinished;
   for (const auto& r : records) {

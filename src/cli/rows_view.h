@@ -69,7 +69,7 @@ class RowsView final : public RunView {
   Diagnostics& engineLog() override { return none_; }
   void started() override;
   void waiting() override {}
-  void taken(size_t board, const std::string& name) override { rows_.add(board, name); }
+  void taken(size_t board, const BoardRecord& record) override { rows_.add(board, record.name); }
   void say(size_t board, const std::string& line) override { rows_.say(board, line); }
   void alert(size_t board, const std::string& line) override { rows_.alert(board, line); }
   void progress(size_t board, double share, const std::string& figures) override {
@@ -78,7 +78,7 @@ class RowsView final : public RunView {
   void concluded(size_t board, const BoardRecord& record) override;
   void forgotten(size_t board) override { rows_.retire(board); }
   void note(const std::string& line) override { rows_.note(line); }
-  void finished(const std::vector<BoardRecord>& records, bool interrupted) override;
+  void finished(const std::vector<BoardRecord>& records, bool interrupted, int) override;
 
  private:
   BoardRows rows_;

@@ -22,7 +22,13 @@ class RunView {
   virtual void started() = 0;
   // No board is being updated and one is wanted: at the start, and after each in a loop.
   virtual void waiting() = 0;
-  virtual void taken(size_t board, const std::string& name) = 0;
+  // The record names the board: its name, path and serial number.
+  virtual void taken(size_t board, const BoardRecord& record) = 0;
+  // Facts as they come, for a view that reports them: the release shown (record.version), the
+  // firmware in hand (its size and SHA-256), bytes programmed (record.sent of record.total).
+  virtual void released(size_t /*board*/, const BoardRecord& /*record*/) {}
+  virtual void downloaded(size_t /*board*/, const BoardRecord& /*record*/) {}
+  virtual void programmed(size_t /*board*/, const BoardRecord& /*record*/) {}
   virtual void say(size_t board, const std::string& line) = 0;
   // A line that must not be lost among the others (an error).
   virtual void alert(size_t board, const std::string& line) = 0;
@@ -34,7 +40,10 @@ class RunView {
   virtual void forgotten(size_t board) = 0;
   // A line about no board in particular.
   virtual void note(const std::string& line) = 0;
-  virtual void finished(const std::vector<BoardRecord>& records, bool interrupted) = 0;
+  // A line that ends the run in failure before any board was taken.
+  virtual void failed(const std::string& line) { note(line); }
+  // The run ends with exit status `status`.
+  virtual void finished(const std::vector<BoardRecord>& records, bool interrupted, int status) = 0;
 };
 
 }  // namespace trident

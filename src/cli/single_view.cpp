@@ -39,7 +39,7 @@ void SingleView::concluded(size_t board, const BoardRecord& r) {
                        static_cast<int>(r.outcome.value_or(FlashOutcome::Interrupted))));
 }
 
-void SingleView::finished(const std::vector<BoardRecord>&, bool interrupted) {
+void SingleView::finished(const std::vector<BoardRecord>&, bool interrupted, int) {
   if (interrupted) say(0, "trident-flash: interrupted");
 }
 

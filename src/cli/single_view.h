@@ -20,14 +20,14 @@ class SingleView final : public RunView {
   Diagnostics& engineLog() override { return log_; }
   void started() override {}
   void waiting() override;
-  void taken(size_t, const std::string&) override { plain_.restart(); }
+  void taken(size_t, const BoardRecord&) override { plain_.restart(); }
   void say(size_t board, const std::string& line) override;
   void alert(size_t board, const std::string& line) override { say(board, line); }
   void progress(size_t board, double share, const std::string& figures) override;
   void concluded(size_t board, const BoardRecord& record) override;
   void forgotten(size_t) override {}
   void note(const std::string& line) override { say(0, line); }
-  void finished(const std::vector<BoardRecord>& records, bool interrupted) override;
+  void finished(const std::vector<BoardRecord>& records, bool interrupted, int) override;
 
  private:
   std::FILE* out_;

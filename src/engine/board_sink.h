@@ -20,7 +20,15 @@ struct HidDeviceInfo {
   // Tells a device plugged in again at the same path from the one before it (its node's inode);
   // 0 where the path names no file.
   uint64_t instance = 0;
+  // What --serial chooses by: the USB serial number, or the virtual board's name; empty when the
+  // device has none. Device text, as the name is.
+  std::string serial;
 };
+
+// How a board is called wherever it is shown: its name, or its path when it has none.
+inline std::string boardName(const HidDeviceInfo& device) {
+  return device.name.empty() ? device.path : device.name;
+}
 
 // A device as the link sees it: the handle it is known by for as long as it stays attached.
 // Handles start at 1 and are never given twice in a run; 0 names no device.

@@ -84,6 +84,9 @@ class ServerAnswerPort {
   virtual void firmwareStored(uint64_t expectedChecksum) = 0;
   // How far the firmware download has come (see WindowPort::showDownloadProgress).
   virtual void downloadProgress(uint64_t received, uint64_t expected) = 0;
+  // The firmware came whole: its size and SHA-256, for the record of the update. Just before
+  // firmwareStored.
+  virtual void firmwareFetched(uint64_t /*bytes*/, std::string_view /*sha256*/) {}
 };
 
 // Ports that do nothing, for programs that drive the engine without a window or a server (the

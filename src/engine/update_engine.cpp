@@ -80,6 +80,7 @@ void UpdateEngine::InputReportCallback(const uint8_t* report, size_t length) {
       const uint64_t boardChecksum =
           st_.rxReport[kChecksumReplyAt] * 256u + st_.rxReport[kChecksumReplyAt + 1];
       const bool success = boardChecksum == st_.ftp_checksum_integer;
+      st_.reportedChecksum = boardChecksum;
       st_.updateFinished = true;
       SendFinalCommand();
       st_.iStatus = STATUS_DONE;
@@ -151,6 +152,12 @@ void UpdateEngine::firmwareStored(uint64_t expectedChecksum) {
 void UpdateEngine::downloadProgress(uint64_t received, uint64_t expected) {
   if (st_.iStatus == STATUS_DOWNLOAD_HEX_SUCCESS)
     ports_.window.showDownloadProgress(received, expected);
+}
+
+void UpdateEngine::firmwareFetched(uint64_t bytes, std::string_view sha256) {
+  if (hasEnded("firmwareFetched")) return;
+  st_.firmwareBytes = bytes;
+  st_.firmwareSha256 = std::string(sha256);
 }
 
 void UpdateEngine::LoadHexFile() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,18 +21,21 @@ inline constexpr uint32_t BOOTLOADER_PID = 0x3F00;
 // The update's state, under the names the bootloader protocol gives it.
 struct EngineState {
   uint32_t iStatus = STATUS_WAIT_GET_DUNNO_DEVICE_FWVER;
-  uint32_t packNo = 1;                    // packet number of the next numbered frame
-  uint16_t sentPackNo = 0;                // packet number of the last frame sent
-  std::unique_ptr<uint8_t[]> acodeImage;  // the decoded firmware image
-  uint32_t acodeCapacity = 0;             // size of acodeImage
-  uint32_t acodeLength = 0;               // bytes stored, then bytes not yet sent
-  uint32_t acodeTotal = 0;                // image length announced to the board
-  uint32_t acodeOffset = 0;               // next image byte to send
-  double progressPercent = 0;             // last progress figure
-  uint64_t ftp_checksum_integer = 0;      // what the board must report, from the release line
-  bool updateFinished = false;            // the checksum reply came: a disconnect is expected
-  int32_t lineNO = -1;                    // loader's line counter, for its trace
-  Frame rxReport{};                       // the last input report
+  uint32_t packNo = 1;                       // packet number of the next numbered frame
+  uint16_t sentPackNo = 0;                   // packet number of the last frame sent
+  std::unique_ptr<uint8_t[]> acodeImage;     // the decoded firmware image
+  uint32_t acodeCapacity = 0;                // size of acodeImage
+  uint32_t acodeLength = 0;                  // bytes stored, then bytes not yet sent
+  uint32_t acodeTotal = 0;                   // image length announced to the board
+  uint32_t acodeOffset = 0;                  // next image byte to send
+  double progressPercent = 0;                // last progress figure
+  uint64_t ftp_checksum_integer = 0;         // what the board must report, from the release line
+  bool updateFinished = false;               // the checksum reply came: a disconnect is expected
+  std::optional<uint64_t> reportedChecksum;  // what the board reported, as ftp_checksum_integer
+  uint64_t firmwareBytes = 0;                // the firmware file as it came, for the record
+  std::string firmwareSha256;
+  int32_t lineNO = -1;  // loader's line counter, for its trace
+  Frame rxReport{};     // the last input report
 };
 
 // The firmware update engine: the bootloader command frames, the HEX loader, the transfer and the
@@ -83,6 +87,7 @@ class UpdateEngine final : public ServerAnswerPort {
   void firmwareStored(uint64_t expectedChecksum) override;
   // Shown only while the download the click started is under way.
   void downloadProgress(uint64_t received, uint64_t expected) override;
+  void firmwareFetched(uint64_t bytes, std::string_view sha256) override;
 
   // The steps of the update, each named as the protocol names it.
   void LoadHexFile();

@@ -46,7 +46,8 @@ class HidBackend {
 // last call of the I/O thread that owns it.
 std::unique_ptr<HidBackend> makeHidapiBackend();
 
-// Virtual devices: SOCK_SEQPACKET sockets named VVVV-PPPP-NAME.sock in `directory`.
+// Virtual devices: SOCK_SEQPACKET sockets named VVVV-PPPP-NAME.sock in `directory`; NAME is also
+// the serial number.
 std::unique_ptr<HidBackend> makeVirtualBackend(std::string directory);
 
 }  // namespace trident

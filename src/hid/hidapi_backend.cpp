@@ -81,10 +81,13 @@ class HidapiBackend final : public HidBackend {
     std::unique_ptr<hid_device_info, EnumerationFree> list(hid_enumerate(0, 0));
     for (const hid_device_info* d = list.get(); d != nullptr; d = d->next) {
       if (d->path == nullptr) continue;
-      std::string name = d->path;
-      if (d->serial_number != nullptr && *d->serial_number != L'\0')
-        name += " (" + narrow(d->serial_number) + ")";
-      devices.push_back({d->path, d->vendor_id, d->product_id, name, nodeInstance(d->path)});
+      std::string name = d->path, serial;
+      if (d->serial_number != nullptr && *d->serial_number != L'\0') {
+        serial = narrow(d->serial_number);
+        name += " (" + serial + ")";
+      }
+      devices.push_back(
+          {d->path, d->vendor_id, d->product_id, name, nodeInstance(d->path), serial});
     }
     return devices;
   }
@@ -93,6 +96,11 @@ class HidapiBackend final : public HidBackend {
     hid_device* device = hid_open_path(path.c_str());
     if (device == nullptr) {
       error = narrow(hid_error(nullptr));
+      // hidapi names the path again ("Failed to open a device with path '/dev/hidraw0':
+      // Permission denied"); every caller says it already.
+      const std::string repeated = "'" + path + "': ";
+      if (const size_t at = error.find(repeated); at != std::string::npos)
+        error.erase(0, at + repeated.size());
       return nullptr;
     }
     return std::make_unique<HidapiConnection>(device);

@@ -78,9 +78,11 @@ class VirtualBackend final : public HidBackend {
       const std::string name = entry.path().filename().string();
       std::smatch m;
       if (!std::regex_match(name, m, kName) || !entry.is_socket(error)) continue;
+      // A virtual board's name is its serial number too: unique in its folder, as a serial
+      // number is among the boards of one shop, and the file names of existing boards stay.
       devices.push_back({entry.path().string(), std::stoi(m[1].str(), nullptr, 16),
                          std::stoi(m[2].str(), nullptr, 16), m[3].str(),
-                         socketInstance(entry.path().string())});
+                         socketInstance(entry.path().string()), m[3].str()});
     }
     return devices;
   }

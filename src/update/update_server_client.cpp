@@ -238,14 +238,17 @@ void UpdateServerClient::downloadNewVerHexFile() {
       *release->aHexUrl(),
       [this, release, hexFile = ports_.answers.hexFile()](TransferOutcome outcome) {
         std::optional<std::string> writeError, foreignSha256;
+        // Hashed here, off the engine's thread: the record of the update names it too.
+        const std::string sha256 = outcome.ok() ? sha256Hex(outcome.body) : std::string();
         // A firmware its release does not name is never written, so never loaded or sent.
         const auto& bound = release->firmwareSha256();
-        if (outcome.ok() && bound) {
-          if (std::string sha256 = sha256Hex(outcome.body); sha256 != *bound)
-            foreignSha256 = std::move(sha256);
-        }
+        if (outcome.ok() && bound && sha256 != *bound) foreignSha256 = sha256;
         if (outcome.ok() && !foreignSha256) writeError = writeFileAtomically(hexFile, outcome.body);
-        return [this, release, transferError = outcome.error, writeError, foreignSha256] {
+        return [this, release, transferError = outcome.error, writeError, foreignSha256, sha256,
+                bytes = outcome.body.size()] {
+          if (!transferError && !writeError && !foreignSha256) {
+            ports_.answers.firmwareFetched(bytes, sha256);
+          }
           firmwareDownloaded(*release, transferError, writeError, foreignSha256);
         };
       },

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <numeric>
 #include <set>
 #include <sstream>
@@ -382,6 +383,103 @@ INSTANTIATE_TEST_SUITE_P(Boards, FlashAllRun, ::testing::Values(
         {{"s-1", "updated"}, {"s-2", "updated"}, {"s-3", "updated"}}},
     AllCase{"wrongChecksumOnOne", {"--name w --boards 3 --fault-board 3 --wrong-checksum"}, 1,
         {{"w-1", "updated"}, {"w-2", "updated"}, {"w-3", "checksum differs"}}}),
+    [](const auto& info) { return info.param.name; });
+// clang-format on
+
+// Every line of a --json run parsed and held to its schema: JSON and nothing else (standard error
+// included), the schema on the first line, every event known and timed in UTC, each event of a
+// board naming it, the summary last with the run's exit status and a verdict for each board.
+// Returns each board's result.
+std::map<std::string, std::string> jsonResults(const std::string& out, int status) {
+  static const std::set<std::string> kEvents = {"waiting",  "board",    "release",
+                                                "download", "progress", "verdict",
+                                                "error",    "summary",  "bootloader"};
+  static const std::regex kTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
+  std::map<std::string, std::string> results;
+  std::istringstream lines(out);
+  nlohmann::json line;
+  for (std::string text; std::getline(lines, text);) {
+    SCOPED_TRACE(text);
+    const bool first = line.is_null();
+    line = nlohmann::json::parse(text);
+    EXPECT_EQ(line.value("schema", 0), first ? 1 : 0);
+    const std::string event = line.at("event");
+    EXPECT_TRUE(kEvents.count(event) && std::regex_match(line.value("time", ""), kTime));
+    EXPECT_EQ(line.contains("board"), !(event == "waiting" || event == "summary" ||
+                                        (event == "error" && results.empty() && status >= 64)));
+    if (event == "verdict") results[line.at("board")] = line.at("result");
+    if (event == "bootloader") results[line.at("board")] = line.at("opens") ? "opens" : "refused";
+    EXPECT_TRUE(event != "progress" || line.at("sent") <= line.at("total"));
+    EXPECT_TRUE(event != "download" || line.at("sha256").get<std::string>().size() == 64);
+  }
+  EXPECT_EQ(line.at("event"), "summary");
+  EXPECT_EQ(line.at("status"), status);
+  EXPECT_EQ(line.value("count", line.value("boards", nlohmann::json()).size()), results.size());
+  return results;
+}
+
+struct JsonCase {
+  std::string name;
+  std::vector<std::string> boards;  // one board program's options each
+  std::string args;  // after --json; the demo server is added unless --server is here
+  int status;
+  std::map<std::string, std::string> results;  // each board's verdict
+};
+
+void PrintTo(const JsonCase& run, std::ostream* os) {
+  *os << run.name;
+}
+
+class FlashJsonRun : public ::testing::TestWithParam<JsonCase> {};
+
+// --json: what a script reads, for each way a run ends. An interrupted run still ends with its
+// summary, the board it left unfinished included.
+TEST_P(FlashJsonRun, WritesOnlyJsonLinesHeldToTheSchema) {
+  const JsonCase& r = GetParam();
+  TempDir dir;
+  FtpServer server(kDemo);
+  std::vector<std::unique_ptr<ChildProcess>> boards;
+  for (const auto& options : r.boards)
+    boards.push_back(plugBoard(dir / "hid", words(options)));
+  const bool served = r.args.find("--server") == std::string::npos;
+  auto run = flash(dir, "--json --reply-timeout 0.5 " + r.args +
+                            (served ? " --server " + server.url() : std::string()));
+  if (r.status == 130) {
+    ASSERT_TRUE(run->waitForOutput(
+        [](const std::string& out) { return out.find("\"progress\"") != std::string::npos; },
+        within(30s)))
+        << run->output();
+    run->signal(SIGINT);
+  }
+  EXPECT_EQ(run->wait(30s), r.status) << run->output();
+  EXPECT_EQ(jsonResults(run->output(), r.status), r.results) << run->output();
+  if (r.args.starts_with("--list")) {  // a look leaves every board waiting for the next run
+    auto again = flash(dir, "--json " + r.args);
+    EXPECT_EQ(again->wait(30s), 0);
+    EXPECT_EQ(jsonResults(again->output(), 0), r.results) << again->output();
+  } else {  // a board left out is never opened
+    for (auto& board : boards)
+      EXPECT_EQ(board->output().find("without a frame"), std::string::npos) << board->output();
+  }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Ends, FlashJsonRun, ::testing::Values(
+    JsonCase{"updated", {"--name a"}, "", 0, {{"a", "updated"}}},
+    JsonCase{"checksumDiffers", {"--name a --wrong-checksum"}, "", 1, {{"a", "checksum-differs"}}},
+    JsonCase{"silentAndUnpluggedAmongFour",
+        {"--name ok --boards 2", "--name cut --unplug-after 50", "--name mute --silent-after 20"},
+        "--all", 4, {{"ok-1", "updated"}, {"ok-2", "updated"}, {"cut", "removed"},
+        {"mute", "timed-out"}}},
+    JsonCase{"serverError", {"--name a"}, "--server ftp://127.0.0.1:9", 2, {{"a", "server-error"}}},
+    JsonCase{"badUsage", {}, "--frobnicate", 64, {}},
+    JsonCase{"interrupted", {"--name a --reply-delay-ms 20"}, "", 130, {{"a", "interrupted"}}},
+    JsonCase{"onlyTheChosenOfThree", {"--name a --boards 3"}, "--all --serial a-3 --serial x --path "
+        "a-1", 0, {{"a-3", "updated"}}},
+    JsonCase{"listed", {"--name a --boards 2", "--name b"}, "--list", 0,
+        {{"a-1", "opens"}, {"a-2", "opens"}, {"b", "opens"}}},
+    JsonCase{"listedByTheirSerials", {"--name a --boards 2"}, "--list --serial a-2 --serial x", 0,
+        {{"a-2", "opens"}}}),
     [](const auto& info) { return info.param.name; });
 // clang-format on
 

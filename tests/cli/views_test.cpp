@@ -41,8 +41,19 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
   Stream out;
   RowsView view(out.file.get(), false, true);
   view.started();
-  view.taken(0, "board-1");
-  view.taken(1, "board\n2");  // device and server text keep to their line
+  const auto record = [](std::string name, std::optional<FlashOutcome> outcome, std::string version,
+                         double seconds, uint32_t sent) {
+    BoardRecord r;
+    r.name = name;
+    r.outcome = outcome;
+    r.version = version;
+    r.seconds = seconds;
+    r.sent = sent;
+    r.total = sent ? 6000 : 0;
+    return r;
+  };
+  view.taken(0, record("board-1", {}, "", 0, 0));
+  view.taken(1, record("board\n2", {}, "", 0, 0));  // device and server text keep to their line
   // Progress lines: one a second for a download of untold size, one a tenth of a known share,
   // counted afresh in each stage.
   for (const auto& [share, figures] : std::vector<std::pair<double, std::string>>{
@@ -50,12 +61,12 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
     view.progress(0, share, figures);
   view.say(0, "DO NOT Remove the Controller");
   view.progress(0, 0.6, "60% again");
-  view.concluded(0, {"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000});
+  view.concluded(0, record("board-1", FlashOutcome::Updated, "V1", 1.3, 6000));
   view.alert(1, "trident-flash: Error: boom\nboard-2: Firmware successfully updated.");
-  view.finished({{"board-1", FlashOutcome::Updated, "V1", 1.3, 6000, 6000},
-                 {"board-2", FlashOutcome::FileError, "", 0.04, 0, 0},
-                 {"board-3", std::nullopt, "", 2, 56, 6000}},
-                true);
+  view.finished({record("board-1", FlashOutcome::Updated, "V1", 1.3, 6000),
+                 record("board-2", FlashOutcome::FileError, "", 0.04, 0),
+                 record("board-3", std::nullopt, "", 2, 56)},
+                true, 130);
   EXPECT_EQ(out.text(),
             "Waiting for boards: hold each one's button while plugging it in...\n"
             "board-1: progress 1 byte\n"

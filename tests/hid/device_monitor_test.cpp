@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DeviceMonitor, FindsOnlyListedDevices) {
   DeviceMonitor monitor;
-  monitor.update({{"a", 0x0416, 0x3F00, "board", 1}});
+  monitor.update({{"a", 0x0416, 0x3F00, "board", 1, ""}});
   ASSERT_TRUE(monitor.find(1));
   EXPECT_EQ(monitor.find(1)->info.name, "board");
   EXPECT_FALSE(monitor.find(2));

@@ -105,7 +105,7 @@ TEST(HidLink, EachDeadBootloaderIsTriedOncePerRequest) {
     std::vector<HidDeviceInfo> enumerate() override {
       std::vector<HidDeviceInfo> devices;
       for (int i = 0; i < 100; ++i)
-        devices.push_back({"dead" + std::to_string(i), 0x0416, 0x3F00, "dead", 1});
+        devices.push_back({"dead" + std::to_string(i), 0x0416, 0x3F00, "dead", 1, ""});
       return devices;
     }
     std::unique_ptr<HidConnection> open(const std::string&, std::string& error) override {

@@ -244,5 +244,33 @@ TEST(Hidraw, TridentFlashUpdatesTheBoardProgramPluggedInOverHidraw) {
   EXPECT_EQ(std::vector<uint8_t>(programmed.begin(), programmed.end()), image);
 }
 
+// --list over hidraw, as a user without the udev rule sees it: three bootloaders, each named with
+// its path and serial number, the one whose node refuses the user with the reason and the hint;
+// none is written to.
+TEST(Hidraw, TridentFlashListsEveryBootloaderAndWhyOneDoesNotOpen) {
+  ownTmpdir();
+  HidrawTestbed bed;
+  HidrawDeviceOptions locked;
+  locked.refuseUntilAllowed = true;
+  std::vector<std::unique_ptr<HidrawBoard>> plugged;
+  for (const auto& options : {HidrawDeviceOptions{}, locked, HidrawDeviceOptions{}})
+    plugged.push_back(bed.plug(options));
+  std::vector<std::string> argv{testing::builtProgram("src/cli/trident-flash"), "--list"};
+  if (::geteuid() == 0)  // root opens any node: the user is played without that power
+    argv.insert(argv.begin(),
+                {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search"});
+  testing::ChildProcess list(argv);
+  EXPECT_EQ(list.wait(30s), 0);
+  EXPECT_EQ(list.output(),
+            "path          serial        opens\n"
+            "/dev/hidraw0  TRIDENT-0001  yes\n"
+            "/dev/hidraw1  TRIDENT-0002  no: Permission denied; install the udev rule "
+            "70-trident-updater.rules (README: \"A real board on Linux\") and plug the board in "
+            "again\n"
+            "/dev/hidraw2  TRIDENT-0003  yes\n");
+  for (const auto& board : plugged)
+    EXPECT_EQ(board->board().framesReceived(), 0u);
+}
+
 }  // namespace
 }  // namespace trident

@@ -127,7 +127,8 @@ HidrawBoard::HidrawBoard(HidrawTestbed& bed, unsigned index, HidrawDeviceOptions
   const std::string hid = strprintf("%s/0003:%04X:%04X.%04X", interface.c_str(), options_.vendorId,
                                     options_.productId, port);
   const std::string hidraw = strprintf("%s/hidraw/hidraw%u", hid.c_str(), index);
-  const std::string serial = strprintf("TRIDENT-%04u", port);
+  const std::string serial =
+      options_.serial.empty() ? strprintf("TRIDENT-%04u", port) : options_.serial;
   // The hid device comes last: hidapi lists a hidraw node only once its hid parent's uevent is
   // there, so the host cannot see the node before it is ready (refusing, with its handler).
   const std::string descriptions[] = {

@@ -26,6 +26,7 @@ struct HidrawDeviceOptions {
   uint16_t vendorId = 0x0416;
   uint16_t productId = 0x3F00;
   std::string name = "Trident Bootloader";
+  std::string serial;   // empty: TRIDENT-0001, TRIDENT-0002, ... in the order of plugging
   bool answers = true;  // a bootloader answering frames; false: a device that stays silent
   BoardFaults faults;
   std::chrono::microseconds replyDelay{0};  // before each reply

@@ -1,7 +1,8 @@
 // trident-board-sim: a virtual bootloader board on the virtual HID transport, or (--hidraw) on a
 // USB HID device emulated by umockdev.
 //
-// It appears as DIR/VVVV-PPPP-NAME.sock (or /dev/hidraw0 in its own testbed), takes one host,
+// It appears as DIR/VVVV-PPPP-NAME.sock (or /dev/hidraw0 in its own testbed), NAME being its
+// serial number too, takes one host (one that closes it again before any frame does not count),
 // answers the host's frames as the bootloader does, and disappears when it disconnects: after the
 // final command, as a board that starts its new firmware, or when a fault option unplugs it. Its
 // exit status says whether the final command came. With --boards it plugs in several such boards
@@ -46,7 +47,8 @@ constexpr const char* kUsage =
     "  --virtual-hid DIR      directory of the virtual HID transport\n"
     "  --hidraw               plug it in as a USB HID device emulated by umockdev instead; prints\n"
     "                         UMOCKDEV_DIR=... for the host, which runs under umockdev-wrapper\n"
-    "  --name NAME            device name in the socket file name (default: board)\n"
+    "  --name NAME            device name in the socket file name, and its serial number\n"
+    "                         (default: board)\n"
     "  --vid HEX, --pid HEX   USB IDs (default: 0416 and 3f00, the bootloader)\n"
     "  --boards N             plug in N boards at once (1 to 64, default 1), named NAME-1 to\n"
     "                         NAME-N when N > 1, each with its own socket; not with --hidraw\n"
@@ -303,15 +305,9 @@ void stall(const UniqueFd& host, uint16_t answered) {
   }
 }
 
-int serve(const Options& o, const Board& b, Plug& plug) {
-  pollfd waitForHost{plug.listener.get(), POLLIN, 0};
-  while (!interrupted && ::poll(&waitForHost, 1, 200) <= 0) {
-  }
-  if (interrupted) return 130;
-  UniqueFd host(::accept4(plug.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-  if (host.get() < 0) return 1;
-
-  BoardSimulator board(b.faults);
+// One host's connection, until the host lets go, the board disconnects or the program is
+// interrupted.
+void talk(const Options& o, const UniqueFd& host, BoardSimulator& board) {
   uint8_t report[128];
   // Reads wake up now and then to notice an interrupt; a frame is answered as soon as it comes.
   const timeval tick{0, 200 * 1000};
@@ -326,7 +322,7 @@ int serve(const Options& o, const Board& b, Plug& plug) {
       resetSeen = true;
       continue;
     }
-    if (got <= 0) break;  // the host let go
+    if (got <= 0) return;  // the host let go
     const auto arrived = std::chrono::steady_clock::now();
     const auto response = board.receive(report, static_cast<size_t>(got));
     if (o.replyDelayMs)
@@ -334,11 +330,30 @@ int serve(const Options& o, const Board& b, Plug& plug) {
     for (const auto& reply : response.replies)
       ::send(host.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
     board.repliesSent();
-    if (response.disconnect) break;
+    if (response.disconnect) return;
     if (response.stall && !response.replies.empty()) {
       stall(host, replyPacketNumber(response.replies.back()));
-      break;
+      return;
     }
+  }
+}
+
+int serve(const Options& o, const Board& b, Plug& plug) {
+  BoardSimulator board(b.faults);
+  UniqueFd host;
+  // A host that opens the board and closes it again before any frame (trident-flash --list looks
+  // so) leaves it waiting for the next, as a real bootloader does; saying so lets a test tell.
+  for (;;) {
+    pollfd waitForHost{plug.listener.get(), POLLIN, 0};
+    while (!interrupted && ::poll(&waitForHost, 1, 200) <= 0) {
+    }
+    if (interrupted) return 130;
+    host.reset(::accept4(plug.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (host.get() < 0) return 1;
+    talk(o, host, board);
+    if (interrupted || board.framesReceived() > 0) break;
+    std::fprintf(stderr, "trident-board-sim: %sopened and closed again without a frame\n",
+                 b.label.c_str());
   }
   // The device leaves before its connection ends, as a board that restarts into its firmware
   // leaves the bus: a host must never find the finished board's file and take it again.
@@ -376,6 +391,7 @@ int serveHidraw(const Options& o) {
     options.vendorId = static_cast<uint16_t>(o.vid);
     options.productId = static_cast<uint16_t>(o.pid);
     options.name = o.name;
+    options.serial = o.name;  // as a virtual board's name is its serial number
     options.faults = o.faults;
     options.replyDelay = std::chrono::milliseconds(o.replyDelayMs);
     auto board = bed.plug(options);
