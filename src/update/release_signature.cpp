@@ -109,11 +109,12 @@ TrustedKey trustedReleaseKey(const std::optional<std::string>& option) {
 }
 
 std::string keyIdText(const std::array<uint8_t, 8>& id) {
-  // minisign stores the id little-endian and shows it as a number.
-  std::string text;
+  // minisign stores the id little-endian and shows it as a number, without leading zeros: the id
+  // we show must be the one its user sees.
+  unsigned long long number = 0;
   for (auto byte = id.rbegin(); byte != id.rend(); ++byte)
-    text += strprintf("%02X", *byte);
-  return text;
+    number = number << 8 | *byte;
+  return strprintf("%llX", number);
 }
 
 std::optional<ReleaseSignature> readReleaseSignature(std::string_view text, Error& why) {

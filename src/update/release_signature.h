@@ -46,7 +46,7 @@ struct TrustedKey {
 };
 TrustedKey trustedReleaseKey(const std::optional<std::string>& option);
 
-// A key id as minisign shows it: 16 upper-case hex digits, most significant byte first.
+// A key id as minisign shows it: upper-case hex digits, most significant first, no leading zeros.
 std::string keyIdText(const std::array<uint8_t, 8>& id);
 
 // Reads a signature file; sets `why` (with the line) and returns nothing when it is malformed.
