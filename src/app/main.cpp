@@ -2,11 +2,13 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/update_history.h"
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
 #include "hid/hid_backend.h"
@@ -24,6 +26,8 @@ constexpr const char* kUsage =
     "\n"
     "Updates the firmware of a Trident fighting board: hold the board's button, plug it in,\n"
     "click Update.\n"
+    "\n"
+    "  --no-history  add no line to the update history (the README says where it is)\n"
     "\n"
     "Developer options:\n";
 
@@ -50,6 +54,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (const QString& arg : QApplication::arguments().mid(1))
     args.push_back(arg.toStdString());
+  // Each update is kept in the user's history, unless asked not to.
+  const bool history = std::erase(args, "--no-history") == 0;
   DevOptions dev;
   if (auto error = takeDevOptions(args, dev)) {
     std::fprintf(stderr, "trident-updater: %s\n", printSafe(*error, false).c_str());
@@ -73,6 +79,7 @@ int main(int argc, char** argv) {
     return 64;
   }
   config.releaseKey = trusted.key;
+  if (history) config.historyFile = UpdateHistory::defaultFile();
   quitOnTerminationSignals();
   UpdaterApp updater(std::move(config), diag);
   updater.window().show();

@@ -41,12 +41,14 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
     : runFolder_(config.hexFile.empty() ? makeRunFolder() : nullptr),
       hexFile_(runFolder_ ? runFolderFile(*runFolder_) : config.hexFile),
       window_(hexFile_),
+      history_(std::move(config.historyFile), "trident-updater", diag),
+      recordedWindow_(window_, history_, engine_, board_),
       hidEvents_(executor_, [this] { return window_.alertOpen(); }),
       link_(std::move(config.hid), hidEvents_, diag),
       board_(link_, engine_),
       client_({engine_, window_, executor_, diag}, config.serverUrl, config.timeouts,
               config.releaseKey),
-      engine_({board_, window_, client_, diag}, hexFile_),
+      engine_({board_, recordedWindow_, client_, diag}, hexFile_),
       replyWatch_(config.replyTimeout) {
   if (runFolder_ && !runFolder_->isValid()) {
     diag.systemLog("Cannot make a folder for the firmware file: " +
@@ -54,7 +56,10 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
   }
   window_.setHooks({[this] { link_.RegisterHID(board_); },
                     [this] { engine_.OnActionButtonClick(); },
-                    [this](int64_t index) { client_.popUpBtnValueChanged(index); },
+                    [this](int64_t index) {
+                      recordedWindow_.variantChosen(index);
+                      client_.popUpBtnValueChanged(index);
+                    },
                     [this] { hidEvents_.release(); }});
   window_.setClickGuard(ViewController::kRoleChangeGuard);
 
@@ -63,6 +68,7 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
                                     std::chrono::milliseconds(250)));
   QObject::connect(&replyTick_, &QTimer::timeout, &replyTick_, [this] {
     if (replyWatch_.silentTooLong(engine_.state(), ReplyWatch::Clock::now())) {
+      recordedWindow_.timedOut();
       engine_.boardStoppedAnswering();
     }
   });

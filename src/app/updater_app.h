@@ -17,6 +17,7 @@
 #include "qt_executor.h"
 #include "ui/ViewController.h"
 #include "update/update_server_client.h"
+#include "window_history.h"
 
 namespace trident {
 
@@ -32,6 +33,8 @@ class UpdaterApp {
     TransferTimeouts timeouts = {};
     std::optional<ReleaseKey> releaseKey = builtInReleaseKey();  // none: unsigned releases
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
+    // The update history's file (UpdateHistory::defaultFile() for the user's); empty: none kept.
+    std::filesystem::path historyFile = {};
   };
 
   UpdaterApp(Config config, Diagnostics& diag);
@@ -53,6 +56,9 @@ class UpdaterApp {
   std::filesystem::path hexFile_;
   QtExecutor executor_;
   ViewController window_;
+  UpdateHistory history_;
+  // What the engine shows goes through it to the window; each update leaves its line on the way.
+  HistoryWindow recordedWindow_;
   // The board's attachments, removals and reports wait while an alert is open, so that what the
   // alert explains stays on screen behind it.
   HoldingExecutor hidEvents_;

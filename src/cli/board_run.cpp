@@ -20,12 +20,12 @@ BoardRun::BoardRun(Context context, const HidDeviceRef& device, size_t number)
 bool BoardRun::tick(Clock::time_point now) {
   if (concluded_) return false;
   if (std::exchange(ready_, false)) engine_.OnActionButtonClick();
-  if (!outcome_ && watch_.silentTooLong(engine_.state(), now)) {
+  if (!outcome() && watch_.silentTooLong(engine_.state(), now)) {
     // Said once, in the window's words: the engine's alert.
     end(FlashOutcome::TimedOut);
     engine_.boardStoppedAnswering();
   }
-  if (!outcome_) return false;
+  if (!outcome()) return false;
   concluded_ = true;
   capture(now);
   context_.view.concluded(number_, record_);
@@ -37,19 +37,16 @@ bool BoardRun::tick(Clock::time_point now) {
 
 bool BoardRun::settle(Clock::time_point now) {
   if (concluded_) return false;
-  if (outcome_) return tick(now);
+  if (outcome()) return tick(now);
   capture(now);
   return false;
 }
 
 void BoardRun::capture(Clock::time_point now) {
-  record_.outcome = outcome_;
+  record_.outcome = outcome();
+  record_.serverError = serverFailed();
   record_.reportedChecksum = engine_.state().reportedChecksum;
   record_.seconds = std::chrono::duration<double>(now - taken_).count();
-}
-
-void BoardRun::end(FlashOutcome outcome) {
-  if (!outcome_) outcome_ = outcome;
 }
 
 void BoardRun::writeReport(const Frame& frame) {
@@ -64,9 +61,10 @@ void BoardRun::serverError(std::string_view message) {
   engine_.showErrorAlertWithMessage(message);
 }
 
-void BoardRun::firmwareFetched(uint64_t bytes, std::string_view sha256) {
-  record_.firmwareBytes = bytes;
-  record_.firmwareSha256 = std::string(sha256);
+void BoardRun::firmwareFetched(const FetchedFirmware& firmware) {
+  record_.firmwareBytes = firmware.bytes;
+  record_.firmwareSha256 = firmware.sha256;
+  record_.firmwareFrom = firmware.from;
   context_.view.downloaded(number_, record_);
 }
 
@@ -127,12 +125,7 @@ void BoardRun::drawProgress() {
 
 void BoardRun::showUpdateResult(bool success) {
   drawProgress();
-  end(success ? FlashOutcome::Updated : FlashOutcome::ChecksumDiffers);
-}
-
-void BoardRun::showServerError() {
-  if (!outcome_) record_.serverError = true;
-  end(FlashOutcome::FileError);
+  OutcomeView::showUpdateResult(success);
 }
 
 void BoardRun::alertA(std::string_view message) {

@@ -20,7 +20,7 @@ namespace trident {
 // through the shared firmware source, what it shows to the run's view under its number.
 class BoardRun final : public ReportPort,
                        public UpdateServerPort,
-                       public WindowPort,
+                       public OutcomeView,
                        public FirmwareWaiter {
  public:
   using Clock = std::chrono::steady_clock;
@@ -40,9 +40,9 @@ class BoardRun final : public ReportPort,
   size_t number() const { return number_; }
   UpdateEngine& engine() { return engine_; }
   // Something for the next tick to do at once: the release shown, or a verdict.
-  bool wantsTick() const { return ready_ || (outcome_ && !concluded_); }
+  bool wantsTick() const { return ready_ || (outcome() && !concluded_); }
   bool concluded() const { return concluded_; }
-  bool busy() const { return !outcome_; }
+  bool busy() const { return !outcome(); }
   // One look, in a fixed order: the click the tool makes for the user once the release is shown,
   // the reply time-out, the verdict. True when the board has just concluded.
   bool tick(Clock::time_point now);
@@ -64,7 +64,7 @@ class BoardRun final : public ReportPort,
   void downloadProgress(uint64_t received, uint64_t expected) override {
     engine_.downloadProgress(received, expected);
   }
-  void firmwareFetched(uint64_t bytes, std::string_view sha256) override;
+  void firmwareFetched(const FetchedFirmware& firmware) override;
   // WindowPort
   void fillVariantPopUp(const std::vector<std::string>&) override {}
   void showFetching() override;
@@ -74,15 +74,11 @@ class BoardRun final : public ReportPort,
   void setUpUpdateHexUI() override;
   void showProgressPicture(int index, uint32_t sent, uint32_t total) override;
   void showUpdateResult(bool success) override;
-  void showDeviceRemoved() override { end(FlashOutcome::Removed); }
-  void showServerError() override;
-  void adjustToErrorUI() override { end(FlashOutcome::FileError); }
   void alertA(std::string_view message) override;
   void terminate() override {}
 
  private:
   void say(const std::string& line) { context_.view.say(number_, line); }
-  void end(FlashOutcome outcome);
   void drawProgress();
   void capture(Clock::time_point now);
 
@@ -94,7 +90,6 @@ class BoardRun final : public ReportPort,
   BoardRecord record_;
   Clock::time_point taken_ = Clock::now();
   Clock::time_point programmingStarted_{};
-  std::optional<FlashOutcome> outcome_;
   bool ready_ = false;
   bool concluded_ = false;
 };

@@ -47,19 +47,17 @@ void FirmwareSource::askRelease(size_t board) {
 void FirmwareSource::askFirmware(size_t board) {
   ask(
       board, checksum_.has_value(), firmware_,
-      [checksum = checksum_.value_or(0), bytes = firmwareBytes_,
-       sha256 = firmwareSha256_](FirmwareWaiter& w) {
-        w.firmwareFetched(bytes, sha256);
+      [checksum = checksum_.value_or(0), fetched = fetched_](FirmwareWaiter& w) {
+        w.firmwareFetched(fetched);
         w.firmwareStored(checksum);
       },
       [this] { upstream_->downloadNewVerHexFile(); });
 }
 
-void FirmwareSource::firmwareFetched(uint64_t bytes, std::string_view sha256) {
-  firmwareBytes_ = bytes;
-  firmwareSha256_ = std::string(sha256);
+void FirmwareSource::firmwareFetched(const FetchedFirmware& firmware) {
+  fetched_ = firmware;
   for (const size_t board : firmware_.waiting) {
-    if (FirmwareWaiter* waiter = boards_(board)) waiter->firmwareFetched(bytes, sha256);
+    if (FirmwareWaiter* waiter = boards_(board)) waiter->firmwareFetched(firmware);
   }
 }
 
@@ -93,14 +91,15 @@ void FirmwareSource::firmwareStored(uint64_t expectedChecksum) {
 }
 
 void LocalFirmware::fetchVariant(int64_t) {
-  loop_.post([this] { answers_.releaseAccepted(name_); });
+  loop_.post(
+      [this] { answers_.releaseAccepted(std::filesystem::path(file_).filename().string()); });
 }
 
 void LocalFirmware::downloadNewVerHexFile() {
   loop_.post([this] {
     const WholeFile copy = readWholeFile(answers_.hexFile(), kMaxHexTextBytes,
                                          std::chrono::seconds(1), [] { return false; });
-    if (!copy.failure) answers_.firmwareFetched(copy.bytes.size(), sha256Hex(copy.bytes));
+    if (!copy.failure) answers_.firmwareFetched({copy.bytes.size(), sha256Hex(copy.bytes), file_});
     answers_.firmwareStored(checksum_);
   });
 }

@@ -27,8 +27,8 @@ class FirmwareWaiter {
   virtual void serverError(std::string_view message) = 0;
   virtual void firmwareStored(uint64_t expectedChecksum) = 0;
   virtual void downloadProgress(uint64_t received, uint64_t expected) = 0;
-  // Just before firmwareStored: the firmware file's size and SHA-256.
-  virtual void firmwareFetched(uint64_t /*bytes*/, std::string_view /*sha256*/) {}
+  // Just before firmwareStored: the firmware file as it came.
+  virtual void firmwareFetched(const FetchedFirmware& /*firmware*/) {}
 };
 
 // Where every board's release and firmware come from: asked for once, by the first board that
@@ -54,7 +54,7 @@ class FirmwareSource final : public ServerAnswerPort {
   void showErrorAlertWithMessage(std::string_view message) override;
   void firmwareStored(uint64_t expectedChecksum) override;
   void downloadProgress(uint64_t received, uint64_t expected) override;
-  void firmwareFetched(uint64_t bytes, std::string_view sha256) override;
+  void firmwareFetched(const FetchedFirmware& firmware) override;
 
  private:
   struct Notices final : NullWindowPort {
@@ -78,8 +78,7 @@ class FirmwareSource final : public ServerAnswerPort {
   Notices notices_{*this};
   std::optional<std::string> version_;
   std::optional<uint64_t> checksum_;
-  uint64_t firmwareBytes_ = 0;
-  std::string firmwareSha256_;
+  FetchedFirmware fetched_;
   Question release_;
   Question firmware_;
 };
@@ -89,15 +88,16 @@ class FirmwareSource final : public ServerAnswerPort {
 // programmed, whose size and SHA-256 it reports.
 class LocalFirmware final : public UpdateServerPort {
  public:
-  LocalFirmware(ServerAnswerPort& answers, Executor& loop, std::string name, uint64_t checksum)
-      : answers_(answers), loop_(loop), name_(std::move(name)), checksum_(checksum) {}
+  // `file` as the command line names it; its file name is the version shown.
+  LocalFirmware(ServerAnswerPort& answers, Executor& loop, std::string file, uint64_t checksum)
+      : answers_(answers), loop_(loop), file_(std::move(file)), checksum_(checksum) {}
   void fetchVariant(int64_t) override;
   void downloadNewVerHexFile() override;
 
  private:
   ServerAnswerPort& answers_;
   Executor& loop_;
-  std::string name_;
+  std::string file_;
   uint64_t checksum_;
 };
 

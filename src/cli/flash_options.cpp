@@ -13,8 +13,8 @@ const char* const kFlashUsage =
     "usage: trident-flash [--variant tournament|standard] [--hex FILE --checksum TEXT]\n"
     "                     [--server URL] [--release-key KEY] [--virtual-hid DIR]\n"
     "                     [--wait SECONDS] [--reply-timeout SECONDS] [--loop] [--all]\n"
-    "                     [--serial S]... [--path P]... [--quiet] [--json] [--help]\n"
-    "                     [--version]\n"
+    "                     [--serial S]... [--path P]... [--no-history]\n"
+    "                     [--report FILE] [--quiet] [--json] [--help] [--version]\n"
     "       trident-flash --list [--json] [--serial S]... [--path P]...\n"
     "\n"
     "Waits for a Trident board in bootloader mode (hold its button while plugging it in), puts\n"
@@ -34,6 +34,9 @@ const char* const kFlashUsage =
     "                          others alone, unopened\n"
     "  --list                  name the bootloaders plugged in now: path, serial number and\n"
     "                          whether it can be opened (nothing is sent to them); exit 0\n"
+    "  --report FILE           write the whole run into FILE, to attach to a bug report: the\n"
+    "                          versions, the system, the boards, the log and the protocol trace\n"
+    "  --no-history            add no line to the update history (the README says where it is)\n"
     "  --quiet                 leave the protocol trace and the log out\n"
     "  --json                  report every event as a line of JSON on standard output, and\n"
     "                          nothing else there (see the README for the events); with\n"
@@ -70,6 +73,11 @@ std::string variantNames() {
 
 }  // namespace
 
+std::optional<std::string> FlashOptions::variantName() const {
+  if (hexFile) return std::nullopt;
+  return std::string(kFirmwareVariants[static_cast<size_t>(variant)].name);
+}
+
 bool FlashOptions::chooses(const HidDeviceInfo& device) const {
   if (serials.empty() && paths.empty()) return true;
   return (!device.serial.empty() && std::ranges::count(serials, device.serial) > 0) ||
@@ -103,12 +111,16 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
       o.quiet = true;
     } else if (arg == "--json") {
       o.json = true;
+    } else if (arg == "--no-history") {
+      o.history = false;
     } else if (arg == "--list") {
       o.list = true;
-    } else if (!hasValue &&
-               (arg == "--variant" || arg == "--hex" || arg == "--checksum" || arg == "--wait" ||
-                arg == "--reply-timeout" || arg == "--serial" || arg == "--path")) {
+    } else if (!hasValue && (arg == "--variant" || arg == "--hex" || arg == "--checksum" ||
+                             arg == "--wait" || arg == "--reply-timeout" || arg == "--serial" ||
+                             arg == "--path" || arg == "--report")) {
       return fail(arg + " needs a value");
+    } else if (arg == "--report") {
+      o.report = args[++i];
     } else if (arg == "--serial") {
       o.serials.push_back(args[++i]);
     } else if (arg == "--path") {

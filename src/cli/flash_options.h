@@ -27,11 +27,15 @@ struct FlashOptions {
   bool json = false;  // JSON Lines on standard output, nothing else there
   bool help = false;
   bool version = false;
-  bool list = false;  // name the bootloaders plugged in, update none
+  bool list = false;                  // name the bootloaders plugged in, update none
+  bool history = true;                // --no-history: no line in the update history
+  std::optional<std::string> report;  // --report FILE
   // --serial and --path, each as often as wanted: only the bootloaders they name are taken.
   std::vector<std::string> serials;
   std::vector<std::string> paths;
 
+  // The firmware variant's name (tournament, standard); none for a local file.
+  std::optional<std::string> variantName() const;
   // Whether the run may take `device`: every bootloader, unless --serial or --path name some.
   bool chooses(const HidDeviceInfo& device) const;
 };

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/ports.h"
+
 namespace trident {
 
 // How one board's update ended; the values are the tool's exit statuses.
@@ -28,11 +30,44 @@ struct BoardRecord {
   std::string version;                  // the release shown, if any
   uint64_t firmwareBytes = 0;
   std::string firmwareSha256;                // of the firmware file, once it came
+  std::string firmwareFrom;                  // its URL, or the local file's path
   std::optional<uint64_t> expectedChecksum;  // as the engine compares them (see checksumText)
   std::optional<uint64_t> reportedChecksum;
   double seconds = 0;  // from its taking to its verdict
   uint32_t sent = 0;
   uint32_t total = 0;
+};
+
+// How an update ended, read from the engine's final view as the window shows it: trident-flash's
+// boards and the window's history read it alike. The first such view counts; a time-out is ended
+// by whoever watches the replies, before the engine's own view of it.
+class OutcomeView : public WindowPort {
+ public:
+  const std::optional<FlashOutcome>& outcome() const { return outcome_; }
+  bool serverFailed() const { return serverError_; }  // a FileError the server caused
+  void end(FlashOutcome outcome) {
+    if (!outcome_) outcome_ = outcome;
+  }
+  void showUpdateResult(bool success) override {
+    end(success ? FlashOutcome::Updated : FlashOutcome::ChecksumDiffers);
+  }
+  void showDeviceRemoved() override { end(FlashOutcome::Removed); }
+  void showServerError() override {
+    if (!outcome_) serverError_ = true;
+    end(FlashOutcome::FileError);
+  }
+  void adjustToErrorUI() override { end(FlashOutcome::FileError); }
+
+ protected:
+  // A new update begins (the window's next click).
+  void restart() {
+    outcome_.reset();
+    serverError_ = false;
+  }
+
+ private:
+  std::optional<FlashOutcome> outcome_;
+  bool serverError_ = false;
 };
 
 // The window's last words on an update, as the tool says them.

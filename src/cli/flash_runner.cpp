@@ -20,10 +20,11 @@ std::unique_ptr<HidBackend> hidBackendFor(const FlashOptions& options) {
 }
 
 FlashRunner::FlashRunner(const FlashOptions& options, EventLoop& loop, RunView& view,
-                         const std::filesystem::path& firmwareFile)
+                         const std::filesystem::path& firmwareFile, UpdateHistory& history)
     : options_(options),
       loop_(loop),
       view_(view),
+      history_(history),
       hexFile_(firmwareFile),
       source_(
           loop, [this](size_t number) { return byNumber(number); }, hexFile_, options.variant),
@@ -31,8 +32,7 @@ FlashRunner::FlashRunner(const FlashOptions& options, EventLoop& loop, RunView& 
   if (options.hexFile) {
     // A local file stands in for the release: its name, not its copy's, is the version shown.
     source_.setUpstream(std::make_unique<LocalFirmware>(
-        source_, loop, std::filesystem::path(*options.hexFile).filename().string(),
-        ftpChecksumInteger(options.checksum.value_or(""))));
+        source_, loop, *options.hexFile, ftpChecksumInteger(options.checksum.value_or(""))));
   } else {
     source_.setUpstream(std::make_unique<UpdateServerClient>(
         UpdateServerClient::Ports{source_, source_.notices(), loop, view.log()},
@@ -143,6 +143,7 @@ int FlashRunner::run(const std::atomic<bool>& interrupted) {
       if (b.tick(now)) {
         concluded = true;
         records_[b.number()] = b.record();
+        history_.add(b.record(), options_.variantName());
         if (departed_.count(b.handle())) forget(boards_.find(b.handle()));
         continue;
       }
@@ -178,9 +179,11 @@ int FlashRunner::finish(bool interrupted) {
   bool unfinished = false;
   for (auto& [handle, board] : boards_) {
     // A board whose verdict came since the last look has it said; the others are unfinished.
-    board->settle(now);
+    const bool concluded = board->settle(now);
     records_[board->number()] = board->record();
     if (!board->record().outcome) unfinished = true;
+    if (concluded || !board->record().outcome)
+      history_.add(board->record(), options_.variantName());
   }
   // An interrupted run that was still waiting for a board, or for a board's verdict, ends as
   // interrupted; a verdict that came just before is kept.

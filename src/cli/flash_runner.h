@@ -12,6 +12,7 @@
 #include "cli/firmware_source.h"
 #include "cli/flash_options.h"
 #include "cli/run_view.h"
+#include "cli/update_history.h"
 #include "common/event_loop.h"
 #include "hid/hid_link.h"
 #include "update/update_server_client.h"
@@ -25,7 +26,7 @@ namespace trident {
 class FlashRunner final : public BoardSink {
  public:
   FlashRunner(const FlashOptions& options, EventLoop& loop, RunView& view,
-              const std::filesystem::path& firmwareFile);
+              const std::filesystem::path& firmwareFile, UpdateHistory& history);
   ~FlashRunner() override;
 
   // Runs until every board taken has its verdict; with --loop until interrupted or, with --wait,
@@ -53,6 +54,7 @@ class FlashRunner final : public BoardSink {
   const FlashOptions& options_;
   EventLoop& loop_;
   RunView& view_;
+  UpdateHistory& history_;
   std::filesystem::path hexFile_;
   FirmwareSource source_;
   std::vector<uint64_t> offered_;  // bootloaders attached, asked for and not taken yet

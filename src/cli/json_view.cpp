@@ -15,10 +15,6 @@ std::string message(const std::string& line) {
   return line.starts_with(prefix) ? line.substr(prefix.size()) : line;
 }
 
-double seconds(double value) {
-  return std::round(value * 1000) / 1000;
-}
-
 }  // namespace
 
 JsonView::JsonView(std::FILE* out, std::optional<std::string> variant)
@@ -87,7 +83,7 @@ void JsonView::concluded(size_t board, const BoardRecord& record) {
   fields["status"] = static_cast<int>(record.outcome.value_or(FlashOutcome::Interrupted));
   if (record.expectedChecksum) fields["expected"] = checksumText(*record.expectedChecksum);
   if (record.reportedChecksum) fields["reported"] = checksumText(*record.reportedChecksum);
-  fields["seconds"] = seconds(record.seconds);
+  fields["seconds"] = jsonSeconds(record.seconds);
   lines_.write("verdict", fields);
 }
 
@@ -100,7 +96,7 @@ void JsonView::finished(const std::vector<BoardRecord>& records, bool, int statu
     boards.push_back({{"board", r.name},
                       {"result", resultKey(r)},
                       {"status", static_cast<int>(r.outcome.value_or(FlashOutcome::Interrupted))},
-                      {"seconds", seconds(r.seconds)},
+                      {"seconds", jsonSeconds(r.seconds)},
                       {"bytes", r.sent}});
   }
   lines_.write("summary", {{"status", status}, {"boards", boards}});

@@ -14,6 +14,7 @@
 #include "cli/flash_options.h"
 #include "cli/flash_runner.h"
 #include "cli/json_view.h"
+#include "cli/report_view.h"
 #include "cli/rows_view.h"
 #include "cli/single_view.h"
 #include "common/diagnostics.h"
@@ -38,6 +39,20 @@ int failRun(bool json, const std::string& line, int status) {
     std::fprintf(stderr, "%s\n", printSafe(line, false).c_str());
   }
   return status;
+}
+
+// What a bug report needs to know besides the run itself.
+std::string about(const FlashOptions& options, const std::vector<std::string>& args) {
+  std::string command = "trident-flash";
+  for (const auto& arg : args)
+    command += " " + arg;
+  return "program: trident-flash " TRIDENT_VERSION "\ncommand: " + printSafe(command, false) +
+         "\nsystem: " + systemDescription() + "\nlibraries: " + hidLibraryVersion() + ", " +
+         curlLibraryVersion() + ", Qt not linked\nserver: " +
+         printSafe(options.dev.serverUrl.value_or(TRIDENT_UPDATE_SERVER_URL), false) +
+         "\nrelease key: " +
+         (options.releaseKey ? keyIdText(options.releaseKey->id) : std::string("none")) +
+         "\nvariant: " + options.variantName().value_or("- (a local file)") + "\n";
 }
 
 int flash(int argc, char** argv) {
@@ -101,17 +116,20 @@ int flash(int argc, char** argv) {
   const bool terminal = isTerminal(stderr);
   std::unique_ptr<RunView> view;
   if (options.json) {
-    view = std::make_unique<JsonView>(
-        stdout, options.hexFile
-                    ? std::nullopt
-                    : std::optional<std::string>(
-                          kFirmwareVariants[static_cast<size_t>(options.variant)].name));
+    view = std::make_unique<JsonView>(stdout, options.variantName());
   } else if (options.all) {
     view = std::make_unique<RowsView>(stderr, terminal, options.quiet);
   } else {
     view = std::make_unique<SingleView>(stderr, terminal, options.loop, *diag);
   }
-  FlashRunner runner(options, loop, *view, firmware);
+  // --report sees all the user sees, and what the view leaves out besides.
+  std::unique_ptr<RunView> report;
+  if (options.report)
+    report = std::make_unique<ReportView>(*view, *options.report, about(options, args));
+  RunView& shown = report ? *report : *view;
+  UpdateHistory history(options.history ? UpdateHistory::defaultFile() : std::filesystem::path(),
+                        "trident-flash", shown.log());
+  FlashRunner runner(options, loop, shown, firmware, history);
   return runner.run(interrupted);
 }
 

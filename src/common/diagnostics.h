@@ -58,6 +58,9 @@ std::string strprintf(const char* format, ...)
 #endif
     ;
 
+// The system, for a bug report: its name, release and machine ("Linux 6.1.0-28-amd64 x86_64").
+std::string systemDescription();
+
 // Whether the stream is a terminal.
 bool isTerminal(std::FILE* stream);
 

@@ -1,3 +1,4 @@
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -34,6 +35,12 @@ std::tm utcTime(std::time_t seconds) {
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   return utc;
+}
+
+std::string systemDescription() {
+  utsname name{};
+  if (::uname(&name) != 0) return "unknown";
+  return std::string(name.sysname) + " " + name.release + " " + name.machine;
 }
 
 bool isTerminal(std::FILE* stream) {

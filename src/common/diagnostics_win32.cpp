@@ -24,6 +24,10 @@ std::tm localTime(std::time_t seconds) {
   return local;
 }
 
+std::string systemDescription() {
+  return "Windows";
+}
+
 std::tm utcTime(std::time_t seconds) {
   std::tm utc{};
   gmtime_s(&utc, &seconds);

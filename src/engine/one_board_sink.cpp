@@ -23,6 +23,7 @@ void OneBoardSink::boardTaken(const HidDeviceRef& board) {
     return;
   }
   taken_ = board.handle;
+  takenInfo_ = board.info;
   present_ = board.handle;
   engine_.SyncOnTake();
 }

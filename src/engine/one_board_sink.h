@@ -19,6 +19,9 @@ class OneBoardSink final : public BoardSink, public ReportPort {
 
   // The board that was taken and has not gone; none before and after.
   std::optional<uint64_t> hidDevice() const { return present_; }
+  // The board that was taken, as it was listed then (its path and serial number, for the record);
+  // empty before.
+  const HidDeviceInfo& takenBoard() const { return takenInfo_; }
   // The board that was taken has left the enumeration: nothing of it can be taken again.
   bool boardDeparted() const { return departed_; }
 
@@ -38,6 +41,7 @@ class OneBoardSink final : public BoardSink, public ReportPort {
   UpdateEngine& engine_;
   std::optional<uint64_t> taken_;  // stays after its removal
   std::optional<uint64_t> present_;
+  HidDeviceInfo takenInfo_;
   bool departed_ = false;
 };
 

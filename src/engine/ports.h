@@ -67,6 +67,13 @@ class UpdateServerPort {
   virtual void downloadNewVerHexFile() = 0;
 };
 
+// The firmware file as it came, for the record of an update.
+struct FetchedFirmware {
+  uint64_t bytes = 0;
+  std::string sha256;  // 64 lower-case hex digits
+  std::string from;    // its URL, or the local file's path
+};
+
 // Where the update-server client's answers go, on the engine's thread: the engine itself, or
 // (trident-flash --all) the one place that shares them among the engines of several boards. Every
 // answer is handed on, however late: only the engine knows whether its update has ended, and it
@@ -84,9 +91,8 @@ class ServerAnswerPort {
   virtual void firmwareStored(uint64_t expectedChecksum) = 0;
   // How far the firmware download has come (see WindowPort::showDownloadProgress).
   virtual void downloadProgress(uint64_t received, uint64_t expected) = 0;
-  // The firmware came whole: its size and SHA-256, for the record of the update. Just before
-  // firmwareStored.
-  virtual void firmwareFetched(uint64_t /*bytes*/, std::string_view /*sha256*/) {}
+  // The firmware came whole, just before firmwareStored.
+  virtual void firmwareFetched(const FetchedFirmware& /*firmware*/) {}
 };
 
 // Ports that do nothing, for programs that drive the engine without a window or a server (the

@@ -154,10 +154,10 @@ void UpdateEngine::downloadProgress(uint64_t received, uint64_t expected) {
     ports_.window.showDownloadProgress(received, expected);
 }
 
-void UpdateEngine::firmwareFetched(uint64_t bytes, std::string_view sha256) {
+void UpdateEngine::firmwareFetched(const FetchedFirmware& firmware) {
   if (hasEnded("firmwareFetched")) return;
-  st_.firmwareBytes = bytes;
-  st_.firmwareSha256 = std::string(sha256);
+  st_.firmwareBytes = firmware.bytes;
+  st_.firmwareSha256 = firmware.sha256;
 }
 
 void UpdateEngine::LoadHexFile() {

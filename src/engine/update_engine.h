@@ -87,7 +87,7 @@ class UpdateEngine final : public ServerAnswerPort {
   void firmwareStored(uint64_t expectedChecksum) override;
   // Shown only while the download the click started is under way.
   void downloadProgress(uint64_t received, uint64_t expected) override;
-  void firmwareFetched(uint64_t bytes, std::string_view sha256) override;
+  void firmwareFetched(const FetchedFirmware& firmware) override;
 
   // The steps of the update, each named as the protocol names it.
   void LoadHexFile();

@@ -46,6 +46,9 @@ class HidBackend {
 // last call of the I/O thread that owns it.
 std::unique_ptr<HidBackend> makeHidapiBackend();
 
+// The HID library's name and version, for a bug report ("hidapi 0.13.1").
+std::string hidLibraryVersion();
+
 // Virtual devices: SOCK_SEQPACKET sockets named VVVV-PPPP-NAME.sock in `directory`; NAME is also
 // the serial number.
 std::unique_ptr<HidBackend> makeVirtualBackend(std::string directory);

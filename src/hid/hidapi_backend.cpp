@@ -116,4 +116,8 @@ std::unique_ptr<HidBackend> makeHidapiBackend() {
   return std::make_unique<HidapiBackend>();
 }
 
+std::string hidLibraryVersion() {
+  return std::string("hidapi ") + hid_version_str();
+}
+
 }  // namespace trident

@@ -167,6 +167,10 @@ CURLcode performUntilStopped(CURL* easy, const std::stop_token& stop, TransferSo
 
 }  // namespace
 
+std::string curlLibraryVersion() {
+  return curl_version();
+}
+
 CurlLibrary::CurlLibrary() {
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }

@@ -45,6 +45,10 @@ struct TransferOutcome {
 // No transfer takes more than this; each kind of file has its own, lower limit.
 inline constexpr size_t kMaxTransferBytes = 32u << 20;
 
+// libcurl's version and those of the libraries it uses, for a bug report
+// ("libcurl/7.88.1 OpenSSL/3.0.15 zlib/1.2.13 ...").
+std::string curlLibraryVersion();
+
 // libcurl's process-wide set-up (curl_global_init), done once in main() before any transfer, and
 // its end (curl_global_cleanup) when this goes out of scope.
 class CurlLibrary {

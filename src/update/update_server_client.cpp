@@ -247,7 +247,7 @@ void UpdateServerClient::downloadNewVerHexFile() {
         return [this, release, transferError = outcome.error, writeError, foreignSha256, sha256,
                 bytes = outcome.body.size()] {
           if (!transferError && !writeError && !foreignSha256) {
-            ports_.answers.firmwareFetched(bytes, sha256);
+            ports_.answers.firmwareFetched({bytes, sha256, *release->aHexUrl()});
           }
           firmwareDownloaded(*release, transferError, writeError, foreignSha256);
         };

@@ -55,15 +55,17 @@ std::vector<std::string> words(const std::string& text) {
   return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
-// trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder unless
-// `args` holds a TMPDIR=...; LOCAL, DAMAGED and EMPTY in `args` stand for `dir`/image.hex,
+// trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder and
+// `dir`/state as the user's state folder (the update history's) unless `args` holds a TMPDIR=... or
+// an XDG_STATE_HOME=...; LOCAL, DAMAGED and EMPTY in `args` stand for `dir`/image.hex,
 // damaged.hex and empty.hex, and /dev/stdin is image.hex through a pipe.
 std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args) {
   std::filesystem::create_directories(dir / "tmp");
-  auto argv = words("/usr/bin/env TMPDIR=" + (dir / "tmp").string() + " " +
-                    builtProgram("src/cli/trident-flash") + " --virtual-hid " +
-                    (dir / "hid").string() + " " + args);
-  std::stable_partition(argv.begin() + 2, argv.end(), [](auto& w) { return w.starts_with("TMP"); });
+  auto argv = words("/usr/bin/env TMPDIR=" + (dir / "tmp").string() + " XDG_STATE_HOME=" +
+                    (dir / "state").string() + " " + builtProgram("src/cli/trident-flash") +
+                    " --virtual-hid " + (dir / "hid").string() + " " + args);
+  std::stable_partition(argv.begin() + 3, argv.end(),
+                        [](auto& w) { return w.starts_with("TMP") || w.starts_with("XDG_"); });
   for (auto& word : argv)
     for (const auto& [name, file] : std::map<std::string, std::string>{
              {"LOCAL", "image.hex"}, {"DAMAGED", "damaged.hex"}, {"EMPTY", "empty.hex"}})
@@ -150,6 +152,11 @@ std::vector<FlashCase> runs() {
     {"localFile", "", "TMPDIR=/nonexistent --hex LOCAL --checksum 0xBd53 -q", nullptr, 0,
         {"The lastest version: image.hex", kGood}, tournament},
     {"tmpdirAPlainFile", "", "TMPDIR=EMPTY -q", "", 0, {kGood}, tournament},
+    // A report or an update history that cannot be written is said; the verdict stands.
+    {"reportUnwritable", "", "-q --report /nonexistent/r.txt", "", 0, {kGood, "trident-flash: "
+        "cannot write the report to /nonexistent/r.txt\n"}, tournament},
+    {"historyUnwritable", "", "XDG_STATE_HOME=EMPTY", "", 0, {kGood, "trident-flash: the update "
+        "history cannot be kept in "}, tournament},
     // Read once, through a pipe.
     {"localFileFromAPipe", "", "--hex /dev/stdin --checksum 0xBd53 -q", nullptr, 0,
         {"The lastest version: stdin", kGood}, tournament},
@@ -418,6 +425,20 @@ std::map<std::string, std::string> jsonResults(const std::string& out, int statu
   return results;
 }
 
+// Each board's result in the update history under `state`; every line whole, with each field.
+std::map<std::string, std::string> historyResults(const std::filesystem::path& state) {
+  std::map<std::string, std::string> results;
+  std::istringstream lines(readFile(state / "trident-updater/history.jsonl"));
+  for (std::string text; std::getline(lines, text);) {
+    SCOPED_TRACE(text);
+    const auto line = nlohmann::json::parse(text);
+    EXPECT_EQ(line.size(), 12u);
+    EXPECT_EQ(line.at("program"), "trident-flash");
+    EXPECT_TRUE(results.emplace(line.at("board"), line.at("result")).second);
+  }
+  return results;
+}
+
 struct JsonCase {
   std::string name;
   std::vector<std::string> boards;  // one board program's options each
@@ -453,7 +474,10 @@ TEST_P(FlashJsonRun, WritesOnlyJsonLinesHeldToTheSchema) {
   }
   EXPECT_EQ(run->wait(30s), r.status) << run->output();
   EXPECT_EQ(jsonResults(run->output(), r.status), r.results) << run->output();
-  if (r.args.starts_with("--list")) {  // a look leaves every board waiting for the next run
+  // The history holds the same verdicts, an interrupted board's included.
+  const bool listed = r.args.starts_with("--list");
+  EXPECT_EQ(historyResults(dir / "state"), listed ? decltype(r.results)() : r.results);
+  if (listed) {  // a look leaves every board waiting for the next run
     auto again = flash(dir, "--json " + r.args);
     EXPECT_EQ(again->wait(30s), 0);
     EXPECT_EQ(jsonResults(again->output(), 0), r.results) << again->output();
@@ -485,6 +509,41 @@ INSTANTIATE_TEST_SUITE_P(Ends, FlashJsonRun, ::testing::Values(
 
 // A board that stops taking frames while it goes on answering (its socket fills) is let go as
 // removed once its frames have waited too long; the boards beside it never wait for it.
+// --report: one file with what a bug report needs, the trace included though --json leaves it out.
+TEST(Flash, AReportHoldsTheVersionsTheBoardAndTheTrace) {
+  TempDir dir;
+  FtpServer server(kDemo);
+  auto board = plugBoard(dir / "hid", words("--name b --wrong-checksum"));
+  auto run = flash(dir, "--json --server " + server.url() + " --report " + (dir / "r").string());
+  EXPECT_EQ(run->wait(30s), 1) << run->output();
+  const std::string report = readFile(dir / "r");
+  for (const std::string part :
+       {"\ncommand: trident-flash --virtual-hid ", "\nsystem: Linux ", "\nlibraries: hidapi 0.",
+        ", libcurl/", "\nvariant: tournament\n", "\nexit status: 1\n", "\nboards: 1\n\nb\n",
+        "\n  result:   checksum-differs\n  release:  V2.1.0\n",
+        "/TRIDENT_TE_V2.1.0.hex (16888 bytes)\n  sha256:   d907a31d8db4",
+        "\n  checksum: expected 0xBD53, reported 0xBD54\n", "\nsend to hidc:\na4", "iStatus = "})
+    EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
+}
+
+// Two runs at once, each with boards of its own, add to one history: every line whole, none lost.
+TEST(Flash, TwoRunsAtOnceKeepEveryHistoryLineWhole) {
+  TempDir one, two;
+  FtpServer server(kDemo);
+  std::vector<std::unique_ptr<ChildProcess>> boards, runs;
+  for (const auto& [dir, name] : {std::pair(&one, "a"), std::pair(&two, "b")})
+    boards.push_back(plugBoard(*dir / "hid", words(std::string("--boards 8 --name ") + name)));
+  for (const TempDir* dir : {&one, &two})
+    runs.push_back(flash(
+        *dir, "--all -q --server " + server.url() + " XDG_STATE_HOME=" + (one / "state").string()));
+  for (auto& run : runs)
+    EXPECT_EQ(run->wait(30s), 0) << run->output();
+  const auto results = historyResults(one / "state");
+  EXPECT_EQ(results.size(), 16u);
+  EXPECT_TRUE(std::all_of(results.begin(), results.end(),
+                          [](const auto& board) { return board.second == "updated"; }));
+}
+
 TEST(Flash, ABoardThatStopsTakingFramesHoldsUpNoOther) {
   TempDir dir;
   const auto image = randomBytes(64 * 1024, 11);

@@ -16,6 +16,8 @@
 #include <csignal>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 #include "qt_wait.h"
 #include "support/process.h"
 #include "support/test_support.h"
@@ -46,6 +48,7 @@ struct Session {
                               serverUrl.empty() ? server.url() : serverUrl};
     config.hexFile = runFolder ? std::filesystem::path() : dir / "tmp.hex";
     config.replyTimeout = reply;
+    config.historyFile = dir / "state/history.jsonl";
     app = std::make_unique<UpdaterApp>(std::move(config), diag);
     window().show();
   }
@@ -54,6 +57,18 @@ struct Session {
   uint32_t status() { return app->engine().state().iStatus; }
   std::string hint() { return window().HintMessage1()->text().toStdString(); }
   void click() { QTest::mouseClick(&button(), Qt::LeftButton); }
+  // The results in the update history, once the application has gone (an update the closing cut
+  // short is written then).
+  std::vector<std::string> history() {
+    app.reset();
+    std::vector<std::string> results;
+    std::istringstream lines(testing::readFile(dir / "state/history.jsonl"));
+    for (std::string line; std::getline(lines, line);) {
+      last = nlohmann::json::parse(line);
+      results.push_back(last.at("result"));
+    }
+    return results;
+  }
   void clickUpdate() {
     ASSERT_TRUE(
         waitUntil([&] { return button().isVisible() && button().text() == "Update"; }, 20s));
@@ -65,6 +80,7 @@ struct Session {
   testing::FtpServer server;
   std::unique_ptr<testing::ChildProcess> board;
   std::unique_ptr<UpdaterApp> app;
+  nlohmann::json last;  // the history's last line
 };
 
 // The window shaded, with `box` over it, kept in TRIDENT_SCREENSHOT_DIR when that is set.
@@ -113,6 +129,7 @@ TEST(WindowUse, ASilentBoardEndsInSetupErrorAndItsAlertHoldsTheBoardsEvents) {
   EXPECT_EQ(s.window().quitQuestion(), nullptr);
   s.window().close();
   EXPECT_FALSE(s.window().isVisible());
+  EXPECT_EQ(s.history(), std::vector<std::string>{"timed-out"});  // not removed, which came later
 }
 
 // Closing while frames are being sent asks: "Cancel" (the default) keeps the update going, "Quit"
@@ -136,7 +153,10 @@ TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
     EXPECT_TRUE(s.window().isVisible());
     s.window().close();
     EXPECT_EQ(s.window().isVisible(), asks);
-    if (!asks) continue;
+    if (!asks) {
+      EXPECT_EQ(s.history(), std::vector<std::string>(click, "updated"));
+      continue;
+    }
     QMessageBox* question = s.window().quitQuestion();
     ASSERT_TRUE(question && question->isVisible());
     EXPECT_EQ(question->text().toStdString(), ViewController::kQuitQuestion);
@@ -149,6 +169,7 @@ TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
       if (choice->text() == "Quit") QTest::mouseClick(choice, Qt::LeftButton);
     }
     EXPECT_FALSE(s.window().isVisible());
+    EXPECT_EQ(s.history(), std::vector<std::string>{"interrupted"});
   }
 }
 
@@ -218,6 +239,21 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
     s.clickUpdate();
     ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_DONE; }, 20s)) << s.hint();
     EXPECT_TRUE(std::filesystem::is_regular_file(folder / "tmp.hex"));
+    // Which board got which firmware, as trident-flash's lines say it: the release's own hash.
+    const std::string release = testing::readFile(TRIDENT_SOURCE_DIR
+                                                  "/update-server/varnehex/"
+                                                  "VARNE_TRIDENT_Fighting_Board/TE/"
+                                                  "VARNE_TRIDENT_Fighting_Board_TE.txt");
+    const std::string kDemoSha256 = release.substr(release.find("sha256:") + 7, 64);
+    EXPECT_EQ(s.history(), std::vector<std::string>{"updated"});
+    EXPECT_EQ(s.last.at("program"), "trident-updater");
+    for (const auto& [field, value] : std::map<std::string, std::string>{{"serial", "board"},
+                                                                         {"variant", "tournament"},
+                                                                         {"version", "V2.1.0"},
+                                                                         {"expected", "0xBD53"},
+                                                                         {"reported", "0xBD53"},
+                                                                         {"sha256", kDemoSha256}})
+      EXPECT_EQ(s.last.at(field), value) << field;
   }
   // A relative cache folder is no cache folder: the one in the home folder is taken instead.
   const auto homeBefore = qgetenv("HOME");

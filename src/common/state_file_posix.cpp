@@ -1,0 +1,51 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/state_file.h"
+#include "common/unique_fd.h"
+
+namespace trident {
+
+std::filesystem::path userStateFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return state;
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || home[0] != '/') return {};
+  return std::filesystem::path(home) / ".local" / "state";
+}
+
+std::optional<std::string> appendWhole(const std::filesystem::path& file, std::string_view bytes) {
+  std::filesystem::path folder;
+  for (const auto& part : file.parent_path()) {
+    folder /= part;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      return "cannot make " + folder.string() + ": " + std::strerror(errno);
+    }
+  }
+  // O_NONBLOCK: a FIFO put in the file's place fails the open at once instead of waiting for a
+  // reader; a regular file's writes are not affected by it.
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600));
+  if (!fd) return std::string(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return std::string(std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return std::string("not a regular file");
+  // One write: appends of one line each from several processes land whole, one after another.
+  // A short one (the disk full) is not completed, lest another process's line come between.
+  ssize_t written;
+  do {
+    written = ::write(fd.get(), bytes.data(), bytes.size());
+  } while (written < 0 && errno == EINTR);
+  if (written < 0) return std::string(std::strerror(errno));
+  if (static_cast<size_t>(written) != bytes.size()) {
+    return "only " + std::to_string(written) + " of " + std::to_string(bytes.size()) +
+           " bytes written";
+  }
+  return std::nullopt;
+}
+
+}  // namespace trident

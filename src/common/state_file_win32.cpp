@@ -1,0 +1,36 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "common/state_file.h"
+
+namespace trident {
+
+std::filesystem::path userStateFolder() {
+  const wchar_t* local = ::_wgetenv(L"LOCALAPPDATA");
+  return local != nullptr ? std::filesystem::path(local) : std::filesystem::path();
+}
+
+std::optional<std::string> appendWhole(const std::filesystem::path& file, std::string_view bytes) {
+  std::error_code error;
+  std::filesystem::create_directories(file.parent_path(), error);
+  if (error) return "cannot make " + file.parent_path().string() + ": " + error.message();
+  // FILE_APPEND_DATA alone: every write goes to the end of the file, as O_APPEND does.
+  const HANDLE opened =
+      ::CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
+    return "cannot open it (error " + std::to_string(::GetLastError()) + ")";
+  }
+  const std::unique_ptr<void, decltype(&::CloseHandle)> handle(opened, &::CloseHandle);
+  DWORD written = 0;
+  const BOOL ok =
+      ::WriteFile(opened, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  const DWORD failure = ::GetLastError();
+  if (!ok) return "cannot write it (error " + std::to_string(failure) + ")";
+  if (written != bytes.size()) return "only part of it written";
+  return std::nullopt;
+}
+
+}  // namespace trident
