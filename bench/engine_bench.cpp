@@ -1,5 +1,6 @@
-// What the host itself costs: decoding the largest firmware file, driving the largest transfer, and
-// checking a release: its signature, and the hash of the largest firmware download.
+// What the host itself costs: decoding the largest firmware file, driving the largest transfer,
+// checking a release (its signature, and the hash of the largest firmware download), and keeping
+// the record of an update (a --json progress line, a line of the update history).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -12,6 +13,8 @@
 
 #include "bench_support.h"
 #include "board_simulator.h"
+#include "cli/json_lines.h"
+#include "cli/update_history.h"
 #include "engine/hex_loader.h"
 #include "engine/update_engine.h"
 #include "update/release_signature.h"
@@ -187,6 +190,42 @@ void BM_CheckReleaseSignature(benchmark::State& state) {
     benchmark::DoNotOptimize(checkReleaseSignature(*key, signature, text, name));
 }
 BENCHMARK(BM_CheckReleaseSignature)->Unit(benchmark::kMicrosecond);
+
+// One --json progress event, written and flushed as trident-flash writes it (at most ten a second
+// per board).
+void BM_JsonProgressLine(benchmark::State& state) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen("/dev/null", "w"), &std::fclose);
+  JsonLines lines(out.get());
+  const nlohmann::ordered_json fields{{"board", "/dev/hidraw3 (TRIDENT-0001)"},
+                                      {"path", "/dev/hidraw3"},
+                                      {"serial", "TRIDENT-0001"},
+                                      {"sent", 14336},
+                                      {"total", 32768}};
+  for (auto _ : state)
+    lines.write("progress", fields);
+}
+BENCHMARK(BM_JsonProgressLine)->Unit(benchmark::kMicrosecond);
+
+// One update's line appended to the history: opened, written in one go and closed, as each
+// verdict does.
+void BM_AppendHistoryLine(benchmark::State& state) {
+  const fs::path file = fs::temp_directory_path() / "trident-bench" / "history.jsonl";
+  fs::remove(file);
+  NullDiagnostics log;
+  UpdateHistory history(file, "trident-flash", log);
+  BoardRecord record;
+  record.name = "/dev/hidraw3 (TRIDENT-0001)";
+  record.path = "/dev/hidraw3";
+  record.serial = "TRIDENT-0001";
+  record.outcome = FlashOutcome::Updated;
+  record.version = "V2.1.0";
+  record.firmwareSha256 = std::string(64, 'd');
+  record.expectedChecksum = record.reportedChecksum = 0x53BD;
+  for (auto _ : state)
+    history.add(record, "tournament");
+  fs::remove(file);
+}
+BENCHMARK(BM_AppendHistoryLine)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace trident
