@@ -1,6 +1,6 @@
 #include "cli/report_view.h"
 
-#include <fstream>
+#include "common/state_file.h"
 
 namespace trident {
 
@@ -91,11 +91,10 @@ void ReportView::finished(const std::vector<BoardRecord>& records, bool interrup
     report += strprintf("  programmed: %u of %u bytes in %.3f s\n", r.sent, r.total, r.seconds);
   }
   report += "\nlog and protocol trace (UTC):\n" + printSafe(kept_.text(), true);
-  std::ofstream out(file_, std::ios::binary | std::ios::trunc);
-  out << report;
-  out.close();
   // The run's verdict stands either way; the user learns that the report is missing.
-  if (!out) shown_.note("trident-flash: cannot write the report to " + file_.string());
+  if (const auto failure = writeWhole(file_, report, std::chrono::seconds(10))) {
+    shown_.note("trident-flash: cannot write the report to " + file_.string() + ": " + *failure);
+  }
   shown_.finished(records, interrupted, status);
 }
 

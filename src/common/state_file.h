@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,5 +20,12 @@ std::filesystem::path userStateFolder();
 // waits on a reader: a FIFO or another non-regular file is refused. Returns why it failed, or
 // nothing once every byte is written.
 std::optional<std::string> appendWhole(const std::filesystem::path& file, std::string_view bytes);
+
+// Writes `bytes` as the whole of `file`, made if missing. The file may be anything the user names
+// (a pipe, /dev/stdout): nothing is renamed over it, and a FIFO without a reader, or a reader that
+// takes nothing for `patience`, ends the write with a reason instead of holding it. Returns why it
+// failed, or nothing once every byte is written.
+std::optional<std::string> writeWhole(const std::filesystem::path& file, std::string_view bytes,
+                                      std::chrono::milliseconds patience);
 
 }  // namespace trident

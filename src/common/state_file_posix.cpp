@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,27 @@ std::optional<std::string> appendWhole(const std::filesystem::path& file, std::s
   if (static_cast<size_t>(written) != bytes.size()) {
     return "only " + std::to_string(written) + " of " + std::to_string(bytes.size()) +
            " bytes written";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> writeWhole(const std::filesystem::path& file, std::string_view bytes,
+                                      std::chrono::milliseconds patience) {
+  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644));
+  if (!fd) return std::string(std::strerror(errno));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (written > 0) {
+      done += static_cast<size_t>(written);
+    } else if (written < 0 && errno == EAGAIN) {
+      pollfd ready{fd.get(), POLLOUT, 0};
+      if (::poll(&ready, 1, static_cast<int>(patience.count())) == 0) {
+        return "nothing was taken for " + std::to_string(patience.count() / 1000) + " s";
+      }
+    } else if (written < 0 && errno != EINTR) {
+      return std::string(std::strerror(errno));
+    }
   }
   return std::nullopt;
 }

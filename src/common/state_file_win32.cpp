@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -30,6 +31,18 @@ std::optional<std::string> appendWhole(const std::filesystem::path& file, std::s
   const DWORD failure = ::GetLastError();
   if (!ok) return "cannot write it (error " + std::to_string(failure) + ")";
   if (written != bytes.size()) return "only part of it written";
+  return std::nullopt;
+}
+
+std::optional<std::string> writeWhole(const std::filesystem::path& file, std::string_view bytes,
+                                      std::chrono::milliseconds) {
+  // Plain blocking writes: named pipes have no readiness to wait on here.
+  std::FILE* out = ::_wfopen(file.c_str(), L"wb");
+  if (out == nullptr) return std::string("cannot open it");
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closing(out, &std::fclose);
+  if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fflush(out) != 0) {
+    return std::string("cannot write it");
+  }
   return std::nullopt;
 }
 

@@ -57,8 +57,8 @@ std::vector<std::string> words(const std::string& text) {
 
 // trident-flash on the virtual boards in `dir`/hid, with `dir`/tmp as its temporary folder and
 // `dir`/state as the user's state folder (the update history's) unless `args` holds a TMPDIR=... or
-// an XDG_STATE_HOME=...; LOCAL, DAMAGED and EMPTY in `args` stand for `dir`/image.hex,
-// damaged.hex and empty.hex, and /dev/stdin is image.hex through a pipe.
+// an XDG_STATE_HOME=...; LOCAL, DAMAGED, EMPTY and FIFO in `args` stand for `dir`/image.hex,
+// damaged.hex, empty.hex and fifo (nobody reads it), and /dev/stdin is image.hex through a pipe.
 std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args) {
   std::filesystem::create_directories(dir / "tmp");
   auto argv = words("/usr/bin/env TMPDIR=" + (dir / "tmp").string() + " XDG_STATE_HOME=" +
@@ -67,8 +67,10 @@ std::unique_ptr<ChildProcess> flash(const TempDir& dir, const std::string& args)
   std::stable_partition(argv.begin() + 3, argv.end(),
                         [](auto& w) { return w.starts_with("TMP") || w.starts_with("XDG_"); });
   for (auto& word : argv)
-    for (const auto& [name, file] : std::map<std::string, std::string>{
-             {"LOCAL", "image.hex"}, {"DAMAGED", "damaged.hex"}, {"EMPTY", "empty.hex"}})
+    for (const auto& [name, file] : std::map<std::string, std::string>{{"LOCAL", "image.hex"},
+                                                                       {"DAMAGED", "damaged.hex"},
+                                                                       {"EMPTY", "empty.hex"},
+                                                                       {"FIFO", "fifo"}})
       if (const size_t at = word.find(name); at != std::string::npos)
         word.replace(at, name.size(), (dir / file).string());
   if (args.find("/dev/stdin") != std::string::npos)
@@ -118,6 +120,7 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
   writeFile(dir / "damaged.hex", hex.substr(0, second) + hex.substr(third, fourth - third) +
                                      hex.substr(second, third - second) + hex.substr(fourth));
   writeFile(dir / "empty.hex", ":00000001FF\r\n");
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   auto run = flash(dir, args);
   const int status = run->wait(30s);
   const std::string out = run->output();
@@ -154,7 +157,9 @@ std::vector<FlashCase> runs() {
     {"tmpdirAPlainFile", "", "TMPDIR=EMPTY -q", "", 0, {kGood}, tournament},
     // A report or an update history that cannot be written is said; the verdict stands.
     {"reportUnwritable", "", "-q --report /nonexistent/r.txt", "", 0, {kGood, "trident-flash: "
-        "cannot write the report to /nonexistent/r.txt\n"}, tournament},
+        "cannot write the report to /nonexistent/r.txt: No such file or directory\n"}, tournament},
+    {"reportToAFifoNobodyReads", "", "-q --report FIFO", "", 0, {kGood, "/fifo: No such device or "
+        "address\n"}, tournament},
     {"historyUnwritable", "", "XDG_STATE_HOME=EMPTY", "", 0, {kGood, "trident-flash: the update "
         "history cannot be kept in "}, tournament},
     // Read once, through a pipe.
