@@ -123,11 +123,6 @@ void BoardRun::drawProgress() {
                                    record_.sent, record_.total, clockText(left).c_str()));
 }
 
-void BoardRun::showUpdateResult(bool success) {
-  drawProgress();
-  OutcomeView::showUpdateResult(success);
-}
-
 void BoardRun::alertA(std::string_view message) {
   context_.view.alert(number_, "trident-flash: " + std::string(message));
 }

@@ -73,7 +73,6 @@ class BoardRun final : public ReportPort,
   void showDownloadProgress(uint64_t received, uint64_t expected) override;
   void setUpUpdateHexUI() override;
   void showProgressPicture(int index, uint32_t sent, uint32_t total) override;
-  void showUpdateResult(bool success) override;
   void alertA(std::string_view message) override;
   void terminate() override {}
 
