@@ -33,8 +33,8 @@ class UpdaterApp {
     TransferTimeouts timeouts = {};
     std::optional<ReleaseKey> releaseKey = builtInReleaseKey();  // none: unsigned releases
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
-    // The update history's file (UpdateHistory::defaultFile() for the user's); empty: none kept.
-    std::filesystem::path historyFile = {};
+    // The update history's file (UpdateHistory::defaultFile() for the user's); none: not kept.
+    std::optional<std::filesystem::path> historyFile = {};
   };
 
   UpdaterApp(Config config, Diagnostics& diag);

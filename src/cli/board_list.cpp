@@ -61,7 +61,10 @@ int listBootloaders(HidBackend& backend, const FlashOptions& options, std::FILE*
     return 0;
   }
   if (found.empty()) {
-    std::fputs("No bootloader is plugged in.\n", out);
+    const bool chosen = !options.serials.empty() || !options.paths.empty();
+    std::fputs(chosen ? "None of the bootloaders plugged in is among those chosen.\n"
+                      : "No bootloader is plugged in.\n",
+               out);
     return 0;
   }
   size_t widths[2] = {0, 0};

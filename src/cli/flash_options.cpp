@@ -121,6 +121,8 @@ ParsedFlashOptions parseFlashOptions(const std::vector<std::string>& argsIn) {
       return fail(arg + " needs a value");
     } else if (arg == "--report") {
       o.report = args[++i];
+    } else if ((arg == "--serial" || arg == "--path") && args[i + 1].empty()) {
+      return fail(arg + " names no board: it is empty");  // it would wait for ever
     } else if (arg == "--serial") {
       o.serials.push_back(args[++i]);
     } else if (arg == "--path") {

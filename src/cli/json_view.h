@@ -36,6 +36,7 @@ class JsonView final : public RunView {
   void forgotten(size_t) override {}
   void note(const std::string&) override {}
   void failed(const std::string& line) override;
+  void trouble(const std::string& line) override { failed(line); }
   void finished(const std::vector<BoardRecord>& records, bool interrupted, int status) override;
 
   // An error of the whole run, before or without a board (bad usage, an unreadable --hex file),

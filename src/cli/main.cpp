@@ -1,6 +1,7 @@
 // trident-flash: the window's update, from the command line.
 #include <algorithm>
 #include <atomic>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -55,7 +56,27 @@ std::string about(const FlashOptions& options, const std::vector<std::string>& a
          "\nvariant: " + options.variantName().value_or("- (a local file)") + "\n";
 }
 
+// A report would overwrite what the run reads, or the JSON lines a script reads: refused before
+// anything is done.
+std::optional<std::string> reportClash(const FlashOptions& options) {
+  if (!options.report) return std::nullopt;
+  const auto same = [&](const std::optional<std::string>& other) {
+    std::error_code ignored;
+    return other && std::filesystem::equivalent(*options.report, *other, ignored);
+  };
+  if (same(options.hexFile)) return "--report names the --hex file, which it would overwrite";
+  if (same(options.dev.releaseKey)) return "--report names the --release-key file";
+  if (same(UpdateHistory::defaultFile().string())) return "--report names the update history";
+  if (options.json && same("/dev/stdout")) {
+    return "--report names standard output, which --json keeps for its lines";
+  }
+  return std::nullopt;
+}
+
 int flash(int argc, char** argv) {
+  // hidapi reads a device's serial number and name as multibyte text: in the C locale anything
+  // past ASCII would be lost. The system gives them as UTF-8 whatever the user's language.
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
   const std::vector<std::string> args(argv + 1, argv + argc);
   const auto parsed = parseFlashOptions(args);
   if (parsed.error) {
@@ -64,6 +85,9 @@ int flash(int argc, char** argv) {
     return failRun(json, "trident-flash: " + *parsed.error + " (see trident-flash --help)", 64);
   }
   const FlashOptions& options = parsed.options;
+  if (const auto clash = reportClash(options)) {
+    return failRun(options.json, "trident-flash: " + *clash + " (see trident-flash --help)", 64);
+  }
   if (options.help) {
     std::printf(kFlashUsage, kDevOptionsHelp.data());
     return 0;
@@ -127,8 +151,9 @@ int flash(int argc, char** argv) {
   if (options.report)
     report = std::make_unique<ReportView>(*view, *options.report, about(options, args));
   RunView& shown = report ? *report : *view;
-  UpdateHistory history(options.history ? UpdateHistory::defaultFile() : std::filesystem::path(),
-                        "trident-flash", shown.log());
+  UpdateHistory history(
+      options.history ? std::optional(UpdateHistory::defaultFile()) : std::nullopt, "trident-flash",
+      [&shown](const std::string& line) { shown.trouble(line); });
   FlashRunner runner(options, loop, shown, firmware, history);
   return runner.run(interrupted);
 }

@@ -65,6 +65,11 @@ void ReportView::note(const std::string& line) {
   shown_.note(line);
 }
 
+void ReportView::trouble(const std::string& line) {
+  kept_.add("* " + line + "\n");
+  shown_.trouble(line);
+}
+
 void ReportView::failed(const std::string& line) {
   kept_.add("* " + line + "\n");
   shown_.failed(line);
@@ -93,7 +98,7 @@ void ReportView::finished(const std::vector<BoardRecord>& records, bool interrup
   report += "\nlog and protocol trace (UTC):\n" + printSafe(kept_.text(), true);
   // The run's verdict stands either way; the user learns that the report is missing.
   if (const auto failure = writeWhole(file_, report, std::chrono::seconds(10))) {
-    shown_.note("trident-flash: cannot write the report to " + file_.string() + ": " + *failure);
+    shown_.trouble("trident-flash: cannot write the report to " + file_.string() + ": " + *failure);
   }
   shown_.finished(records, interrupted, status);
 }

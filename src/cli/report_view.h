@@ -44,6 +44,7 @@ class ReportView final : public RunView {
   void forgotten(size_t board) override { shown_.forgotten(board); }
   void note(const std::string& line) override;
   void failed(const std::string& line) override;
+  void trouble(const std::string& line) override;
   void finished(const std::vector<BoardRecord>& records, bool interrupted, int status) override;
 
  private:

@@ -40,6 +40,9 @@ class RunView {
   virtual void forgotten(size_t board) = 0;
   // A line about no board in particular.
   virtual void note(const std::string& line) = 0;
+  // Something beside the updates went wrong (a report or the history not kept): said, the
+  // verdicts stand.
+  virtual void trouble(const std::string& line) { note(line); }
   // A line that ends the run in failure before any board was taken.
   virtual void failed(const std::string& line) { note(line); }
   // The run ends with exit status `status`.

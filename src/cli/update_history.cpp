@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "cli/json_lines.h"
+#include "common/diagnostics.h"
 #include "common/state_file.h"
 
 namespace trident {
@@ -13,7 +14,14 @@ std::filesystem::path UpdateHistory::defaultFile() {
 }
 
 void UpdateHistory::add(const BoardRecord& record, const std::optional<std::string>& variant) {
-  if (file_.empty() || failed_) return;
+  if (!file_ || failed_) return;
+  if (file_->empty()) {
+    failed_ = true;
+    say_(program_ +
+         ": the update history has no place: neither XDG_STATE_HOME nor HOME names an "
+         "absolute folder; the updates go on without it");
+    return;
+  }
   const auto text = [](const std::string& value) {
     return value.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(value);
   };
@@ -36,10 +44,10 @@ void UpdateHistory::add(const BoardRecord& record, const std::optional<std::stri
       {"result", resultKey(record)},
       {"seconds", jsonSeconds(record.seconds)},
   };
-  if (const auto failure = appendWhole(file_, jsonLine(line))) {
+  if (const auto failure = appendLine(*file_, jsonLine(line))) {
     failed_ = true;
-    log_.systemLog(program_ + ": the update history cannot be kept in " + file_.string() + ": " +
-                   *failure + "; the updates go on without it");
+    say_(program_ + ": the update history cannot be kept in " + file_->string() + ": " + *failure +
+         "; the updates go on without it");
   }
 }
 

@@ -20,7 +20,7 @@ std::filesystem::path userStateFolder() {
   return std::filesystem::path(home) / ".local" / "state";
 }
 
-std::optional<std::string> appendWhole(const std::filesystem::path& file, std::string_view bytes) {
+std::optional<std::string> appendLine(const std::filesystem::path& file, std::string_view line) {
   std::filesystem::path folder;
   for (const auto& part : file.parent_path()) {
     folder /= part;
@@ -29,12 +29,15 @@ std::optional<std::string> appendWhole(const std::filesystem::path& file, std::s
     }
   }
   // O_NONBLOCK: a FIFO put in the file's place fails the open at once instead of waiting for a
-  // reader; a regular file's writes are not affected by it.
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600));
+  // reader; a regular file's writes are not affected by it. Read too: for the last byte there.
+  UniqueFd fd(::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600));
   if (!fd) return std::string(std::strerror(errno));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return std::string(std::strerror(errno));
   if (!S_ISREG(info.st_mode)) return std::string("not a regular file");
+  char last = '\n';
+  if (info.st_size > 0 && ::pread(fd.get(), &last, 1, info.st_size - 1) != 1) last = '\n';
+  const std::string bytes = last == '\n' ? std::string(line) : "\n" + std::string(line);
   // One write: appends of one line each from several processes land whole, one after another.
   // A short one (the disk full) is not completed, lest another process's line come between.
   ssize_t written;

@@ -13,7 +13,8 @@ std::filesystem::path userStateFolder() {
   return local != nullptr ? std::filesystem::path(local) : std::filesystem::path();
 }
 
-std::optional<std::string> appendWhole(const std::filesystem::path& file, std::string_view bytes) {
+std::optional<std::string> appendLine(const std::filesystem::path& file, std::string_view bytes) {
+  // (A line left torn before is not looked for here.)
   std::error_code error;
   std::filesystem::create_directories(file.parent_path(), error);
   if (error) return "cannot make " + file.parent_path().string() + ": " + error.message();

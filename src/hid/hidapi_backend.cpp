@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hid/hid_backend.h"
+#include "records/utf8.h"
 
 namespace trident {
 
@@ -26,11 +27,19 @@ uint64_t nodeInstance(const std::string& path) {
 #endif
 }
 
+// hidapi's wide text as UTF-8: a serial number or a product name may be any Unicode (UTF-16
+// where wchar_t is 16 bits wide).
 std::string narrow(const wchar_t* text) {
   if (text == nullptr) return "unknown error";
   std::string out;
-  for (; *text; ++text)
-    out += *text < 0x80 ? static_cast<char>(*text) : '?';
+  for (; *text; ++text) {
+    auto code = static_cast<uint32_t>(*text);
+    if (sizeof(wchar_t) == 2 && code >= 0xD800 && code < 0xDC00 && text[1] >= 0xDC00 &&
+        text[1] < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (static_cast<uint32_t>(*++text) - 0xDC00);
+    }
+    appendUtf8(out, code);
+  }
   return out;
 }
 

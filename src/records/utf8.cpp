@@ -35,4 +35,17 @@ std::optional<std::u32string> codePoints(std::string_view bytes) {
   return out;
 }
 
+void appendUtf8(std::string& out, char32_t code) {
+  if ((code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) code = 0xFFFD;
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+    return;
+  }
+  // The lead byte holds the top bits after its length mark; each following byte six more.
+  const int more = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+  out += static_cast<char>(((0xFF00 >> (more + 1)) & 0xFF) | (code >> (6 * more)));
+  for (int i = more - 1; i >= 0; --i)
+    out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
+}
+
 }  // namespace trident

@@ -10,4 +10,7 @@ namespace trident {
 // surrogate, anything past U+10FFFF, a sequence cut short).
 std::optional<std::u32string> codePoints(std::string_view bytes);
 
+// Adds a code point to `out` as UTF-8; a surrogate or anything past U+10FFFF becomes U+FFFD.
+void appendUtf8(std::string& out, char32_t code);
+
 }  // namespace trident

@@ -158,6 +158,8 @@ std::vector<FlashCase> runs() {
     // A report or an update history that cannot be written is said; the verdict stands.
     {"reportUnwritable", "", "-q --report /nonexistent/r.txt", "", 0, {kGood, "trident-flash: "
         "cannot write the report to /nonexistent/r.txt: No such file or directory\n"}, tournament},
+    {"reportOverTheHexFile", "", "--hex LOCAL --checksum 0xBd53 --report LOCAL", nullptr, 64,
+        {"trident-flash: --report names the --hex file, which it would overwrite (see"}, ""},
     {"reportToAFifoNobodyReads", "", "-q --report FIFO", "", 0, {kGood, "/fifo: No such device or "
         "address\n"}, tournament},
     {"historyUnwritable", "", "XDG_STATE_HOME=EMPTY", "", 0, {kGood, "trident-flash: the update "
@@ -417,8 +419,10 @@ std::map<std::string, std::string> jsonResults(const std::string& out, int statu
     EXPECT_EQ(line.value("schema", 0), first ? 1 : 0);
     const std::string event = line.at("event");
     EXPECT_TRUE(kEvents.count(event) && std::regex_match(line.value("time", ""), kTime));
-    EXPECT_EQ(line.contains("board"), !(event == "waiting" || event == "summary" ||
-                                        (event == "error" && results.empty() && status >= 64)));
+    // An error names its board, unless it is the run's (bad usage, a report not written).
+    EXPECT_TRUE(line.contains("board") || event == "waiting" || event == "summary" ||
+                event == "error");
+    EXPECT_FALSE(line.contains("board") && (event == "waiting" || event == "summary"));
     if (event == "verdict") results[line.at("board")] = line.at("result");
     if (event == "bootloader") results[line.at("board")] = line.at("opens") ? "opens" : "refused";
     EXPECT_TRUE(event != "progress" || line.at("sent") <= line.at("total"));
@@ -503,6 +507,8 @@ INSTANTIATE_TEST_SUITE_P(Ends, FlashJsonRun, ::testing::Values(
     JsonCase{"serverError", {"--name a"}, "--server ftp://127.0.0.1:9", 2, {{"a", "server-error"}}},
     JsonCase{"badUsage", {}, "--frobnicate", 64, {}},
     JsonCase{"interrupted", {"--name a --reply-delay-ms 20"}, "", 130, {{"a", "interrupted"}}},
+    JsonCase{"reportNotWritten", {"--name a"}, "--report /nonexistent/r", 0, {{"a", "updated"}}},
+    JsonCase{"reportOverTheJsonLines", {"--name a"}, "--report /dev/stdout", 64, {}},
     JsonCase{"onlyTheChosenOfThree", {"--name a --boards 3"}, "--all --serial a-3 --serial x --path "
         "a-1", 0, {{"a-3", "updated"}}},
     JsonCase{"listed", {"--name a --boards 2", "--name b"}, "--list", 0,

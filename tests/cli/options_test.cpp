@@ -34,5 +34,21 @@ TEST(ChecksumText, OneRuleForTheReleaseLineAndTheChecksumOption) {
   }
 }
 
+// Boards are chosen by what --list shows; an empty name would choose none and wait for ever.
+TEST(FlashOptions, ChoosesBoardsBySerialOrPathAndRefusesAnEmptyOne) {
+  const auto options =
+      parseFlashOptions({"--serial", "S1", "--path", "/dev/hidraw3", "--serial", "S2"}).options;
+  for (const auto& [path, serial, chosen] :
+       std::vector<std::tuple<const char*, const char*, bool>>{{"/dev/hidraw0", "S2", true},
+                                                               {"/dev/hidraw3", "", true},
+                                                               {"/dev/hidraw0", "", false},
+                                                               {"/dev/hidraw3x", "S3", false}})
+    EXPECT_EQ(options.chooses({path, 0x0416, 0x3F00, "", 1, serial}), chosen) << path << serial;
+  EXPECT_TRUE(parseFlashOptions({}).options.chooses({"/dev/hidraw0", 0x0416, 0x3F00, "", 1, ""}));
+  for (const char* option : {"--serial", "--path"})
+    EXPECT_EQ(parseFlashOptions({"--all", option, ""}).error,
+              std::string(option) + " names no board: it is empty");
+}
+
 }  // namespace
 }  // namespace trident

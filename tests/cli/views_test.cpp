@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "cli/rows_view.h"
+#include "cli/update_history.h"
+#include "support/test_support.h"
 
 namespace trident {
 namespace {
@@ -81,6 +83,35 @@ TEST(RowsView, NamesEachBoardAndEndsWithATable) {
             "board-2           server or file error     0.0 s  0/0\n"
             "board-3           interrupted              2.0 s  56/6000\n"
             "trident-flash: interrupted; unfinished: board-3\n");
+}
+
+// The history after a line left torn (a full disk): the next line starts a line of its own, whole.
+// A history that cannot be kept, or has no place, is said once; one turned off says nothing.
+TEST(UpdateHistory, StartsAfterATornLineAndSaysItsTroubleOnce) {
+  testing::TempDir dir;
+  const auto file = dir / "state/trident-updater/history.jsonl";
+  std::vector<std::string> said;
+  const auto say = [&](const std::string& line) { said.push_back(line); };
+  BoardRecord record;
+  record.name = "b";
+  record.outcome = FlashOutcome::Updated;
+  UpdateHistory(file, "trident-flash", say).add(record, "tournament");
+  const std::string first = testing::readFile(file);
+  testing::writeFile(file, first + "{\"time\":\"20");
+  UpdateHistory(file, "trident-flash", say).add(record, std::nullopt);
+  const std::string after = testing::readFile(file);
+  ASSERT_TRUE(after.starts_with(first + "{\"time\":\"20\n{\"time\":\"")) << after;
+  EXPECT_NE(after.find(",\"variant\":null,\"version\":null,", first.size()), std::string::npos);
+  EXPECT_TRUE(after.ends_with("\"result\":\"updated\",\"seconds\":0.0}\n")) << after;
+  for (const std::optional<std::filesystem::path>& where :
+       {std::optional(file.parent_path()), std::optional(std::filesystem::path()),
+        std::optional<std::filesystem::path>()}) {
+    said.clear();
+    UpdateHistory history(where, "trident-flash", say);
+    history.add(record, "tournament");
+    history.add(record, "tournament");
+    EXPECT_EQ(said.size(), where ? 1u : 0u) << (said.empty() ? "" : said[0]);
+  }
 }
 
 }  // namespace

@@ -245,15 +245,17 @@ TEST(Hidraw, TridentFlashUpdatesTheBoardProgramPluggedInOverHidraw) {
 }
 
 // --list over hidraw, as a user without the udev rule sees it: three bootloaders, each named with
-// its path and serial number, the one whose node refuses the user with the reason and the hint;
-// none is written to.
+// its path and serial number (beyond ASCII too), the one whose node refuses the user with the
+// reason and the hint; none is written to.
 TEST(Hidraw, TridentFlashListsEveryBootloaderAndWhyOneDoesNotOpen) {
   ownTmpdir();
   HidrawTestbed bed;
   HidrawDeviceOptions locked;
   locked.refuseUntilAllowed = true;
+  HidrawDeviceOptions named;
+  named.serial = "Zo\u00eb-3";
   std::vector<std::unique_ptr<HidrawBoard>> plugged;
-  for (const auto& options : {HidrawDeviceOptions{}, locked, HidrawDeviceOptions{}})
+  for (const auto& options : {HidrawDeviceOptions{}, locked, named})
     plugged.push_back(bed.plug(options));
   std::vector<std::string> argv{testing::builtProgram("src/cli/trident-flash"), "--list"};
   if (::geteuid() == 0)  // root opens any node: the user is played without that power
@@ -267,7 +269,7 @@ TEST(Hidraw, TridentFlashListsEveryBootloaderAndWhyOneDoesNotOpen) {
             "/dev/hidraw1  TRIDENT-0002  no: Permission denied; install the udev rule "
             "70-trident-updater.rules (README: \"A real board on Linux\") and plug the board in "
             "again\n"
-            "/dev/hidraw2  TRIDENT-0003  yes\n");
+            "/dev/hidraw2  Zo\u00eb-3        yes\n");
   for (const auto& board : plugged)
     EXPECT_EQ(board->board().framesReceived(), 0u);
 }
