@@ -211,8 +211,7 @@ BENCHMARK(BM_JsonProgressLine)->Unit(benchmark::kMicrosecond);
 void BM_AppendHistoryLine(benchmark::State& state) {
   const fs::path file = fs::temp_directory_path() / "trident-bench" / "history.jsonl";
   fs::remove(file);
-  NullDiagnostics log;
-  UpdateHistory history(file, "trident-flash", log);
+  UpdateHistory history(file, "trident-flash", [](const std::string&) {});
   BoardRecord record;
   record.name = "/dev/hidraw3 (TRIDENT-0001)";
   record.path = "/dev/hidraw3";

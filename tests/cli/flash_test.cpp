@@ -462,8 +462,9 @@ void PrintTo(const JsonCase& run, std::ostream* os) {
 
 class FlashJsonRun : public ::testing::TestWithParam<JsonCase> {};
 
-// --json: what a script reads, for each way a run ends. An interrupted run still ends with its
-// summary, the board it left unfinished included.
+// --json: what a script reads, for each way a run ends. Each line reaches the reader as it is
+// written: the run is interrupted once its first line came, and still ends with its summary, the
+// board it left unfinished included.
 TEST_P(FlashJsonRun, WritesOnlyJsonLinesHeldToTheSchema) {
   const JsonCase& r = GetParam();
   TempDir dir;
@@ -476,7 +477,7 @@ TEST_P(FlashJsonRun, WritesOnlyJsonLinesHeldToTheSchema) {
                             (served ? " --server " + server.url() : std::string()));
   if (r.status == 130) {
     ASSERT_TRUE(run->waitForOutput(
-        [](const std::string& out) { return out.find("\"progress\"") != std::string::npos; },
+        [](const std::string& out) { return out.find("\"board\"") != std::string::npos; },
         within(30s)))
         << run->output();
     run->signal(SIGINT);
@@ -506,7 +507,8 @@ INSTANTIATE_TEST_SUITE_P(Ends, FlashJsonRun, ::testing::Values(
         {"mute", "timed-out"}}},
     JsonCase{"serverError", {"--name a"}, "--server ftp://127.0.0.1:9", 2, {{"a", "server-error"}}},
     JsonCase{"badUsage", {}, "--frobnicate", 64, {}},
-    JsonCase{"interrupted", {"--name a --reply-delay-ms 20"}, "", 130, {{"a", "interrupted"}}},
+    JsonCase{"interrupted", {"--name a --silent-after 3"}, "--reply-timeout 60", 130,
+        {{"a", "interrupted"}}},
     JsonCase{"reportNotWritten", {"--name a"}, "--report /nonexistent/r", 0, {{"a", "updated"}}},
     JsonCase{"reportOverTheJsonLines", {"--name a"}, "--report /dev/stdout", 64, {}},
     JsonCase{"onlyTheChosenOfThree", {"--name a --boards 3"}, "--all --serial a-3 --serial x --path "

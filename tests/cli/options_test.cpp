@@ -48,6 +48,9 @@ TEST(FlashOptions, ChoosesBoardsBySerialOrPathAndRefusesAnEmptyOne) {
   for (const char* option : {"--serial", "--path"})
     EXPECT_EQ(parseFlashOptions({"--all", option, ""}).error,
               std::string(option) + " names no board: it is empty");
+  for (const char* last : {"--variant", "--hex", "--checksum", "--wait", "--reply-timeout",
+                           "--serial", "--path", "--report"})
+    EXPECT_EQ(parseFlashOptions({"--all", last}).error, std::string(last) + " needs a value");
 }
 
 }  // namespace
