@@ -83,7 +83,8 @@ void ReportView::finished(const std::vector<BoardRecord>& records, bool interrup
   report += strprintf("exit status: %d%s\n\n", status, interrupted ? " (interrupted)" : "");
   report += strprintf("boards: %zu\n", records.size());
   for (const BoardRecord& r : records) {
-    report += "\n" + printSafe(r.name, false) + "\n";
+    report += '\n';
+    report += printSafe(r.name, false) + "\n";
     report += "  path:     " + orNone(r.path) + "\n  serial:   " + orNone(r.serial) + "\n";
     report += "  result:   " + resultKey(r) + "\n  release:  " + orNone(r.version) + "\n";
     report += "  firmware: " + orNone(r.firmwareFrom) +

@@ -37,7 +37,8 @@ std::optional<std::string> appendLine(const std::filesystem::path& file, std::st
   if (!S_ISREG(info.st_mode)) return std::string("not a regular file");
   char last = '\n';
   if (info.st_size > 0 && ::pread(fd.get(), &last, 1, info.st_size - 1) != 1) last = '\n';
-  const std::string bytes = last == '\n' ? std::string(line) : "\n" + std::string(line);
+  std::string bytes(last == '\n' ? 0 : 1, '\n');
+  bytes += line;
   // One write: appends of one line each from several processes land whole, one after another.
   // A short one (the disk full) is not completed, lest another process's line come between.
   ssize_t written;
