@@ -38,6 +38,7 @@ class UpdaterApp {
   };
 
   UpdaterApp(Config config, Diagnostics& diag);
+  ~UpdaterApp() { recordedWindow_.closing(); }
 
   ViewController& window() { return window_; }
   UpdateEngine& engine() { return engine_; }

@@ -16,14 +16,13 @@ namespace trident {
 // The window as the engine sees it, with the update history kept on the way: every view goes on
 // to the window unchanged, and each update, from the click on "Update" to the view that ends it,
 // leaves one line in the history, as trident-flash's do. One that the window's closing cuts short
-// counts as interrupted.
+// counts as interrupted: its owner calls closing() while the engine is still there.
 class HistoryWindow final : public OutcomeView {
  public:
   // `engine` and `board` are only read once an update ends, so they may be built after this.
   HistoryWindow(WindowPort& window, UpdateHistory& history, const UpdateEngine& engine,
                 const OneBoardSink& board)
       : window_(window), history_(history), engine_(engine), board_(board) {}
-  ~HistoryWindow() override { conclude(); }
   HistoryWindow(const HistoryWindow&) = delete;
   HistoryWindow& operator=(const HistoryWindow&) = delete;
 
@@ -31,6 +30,8 @@ class HistoryWindow final : public OutcomeView {
   void variantChosen(int64_t index) { variant_ = index; }
   // The board stopped answering: the error view that follows is a time-out.
   void timedOut() { end(FlashOutcome::TimedOut); }
+  // The application ends: an update still going is written as interrupted.
+  void closing() { conclude(); }
 
   void fillVariantPopUp(const std::vector<std::string>& titles) override {
     window_.fillVariantPopUp(titles);
