@@ -16,6 +16,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <regex>
 
 #include "engine/engine_rig.h"
 #include "qt_wait.h"
@@ -310,9 +311,10 @@ struct Outcome {
   bool writable;                   // false: the firmware file cannot be written
   int variant;      // the pop-up item chosen before "Update"; -1: the run ends before it is ready
   uint32_t status;  // iStatus at the end; STATUS_PEND_UPDATE: the window is closed mid-transfer
-  std::string view = {};   // the view at the end
-  std::string alert = {};  // how the one alert begins, if there is one
-  std::string image = {};  // the demo HEX file whose bytes the board holds, if it holds them all
+  std::string view = {};     // the view at the end
+  std::string alert = {};    // how the one alert begins, if there is one
+  std::string image = {};    // the demo HEX file whose bytes the board holds, if it holds them all
+  std::string history = {};  // the results the update history holds at the end
 };
 
 void PrintTo(const Outcome& outcome, std::ostream* os) {
@@ -336,10 +338,17 @@ TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
   auto board = plugBoard(dir / "hid", options);
   RecordingDiagnostics diag;
   std::vector<std::string> alerts;
-  auto app = std::make_unique<UpdaterApp>(
-      UpdaterApp::Config{makeVirtualBackend((dir / "hid").string()), server.url(),
-                         o.writable ? dir / "tmp.hex" : dir / "not-a-folder" / "tmp.hex"},
-      diag);
+  UpdaterApp::Config config{makeVirtualBackend((dir / "hid").string()), server.url(),
+                            o.writable ? dir / "tmp.hex" : dir / "not-a-folder" / "tmp.hex"};
+  config.historyFile = dir / "history.jsonl";
+  auto app = std::make_unique<UpdaterApp>(std::move(config), diag);
+  const auto kept = [&] {
+    std::string results, text = readFile(dir / "history.jsonl");
+    const std::regex result("\"result\":\"([a-z-]+)\"");
+    for (std::sregex_iterator it(text.begin(), text.end(), result), end; it != end; ++it)
+      results += (*it)[1].str();
+    return results;
+  };
   ViewController& window = app->window();
   window.setAlertPresenter(
       [&](ViewController&, const QString& message) { alerts.push_back(message.toStdString()); });
@@ -360,8 +369,12 @@ TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
   EXPECT_EQ(alerts.size(), o.alert.empty() ? 0u : 1u);
   for (const auto& alert : alerts)
     EXPECT_TRUE(alert.starts_with(o.alert)) << alert;
+  // An update's history line is written with the view that ends it; one the closing cuts short,
+  // then.
+  EXPECT_EQ(kept(), o.status == STATUS_PEND_UPDATE ? "" : o.history);
   window.close();
   app.reset();
+  EXPECT_EQ(kept(), o.history);
   // The board program's status says whether the final command reached it (0) or not (5).
   EXPECT_EQ(board->wait(10s), o.status == STATUS_DONE ? 0 : 5);
   if (!o.image.empty()) {
@@ -371,17 +384,20 @@ TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Outcomes, EndToEnd, ::testing::Values(
-    Outcome{"tournament", {}, true, true, 0, STATUS_DONE, kUpdatedView, "", "TE/TRIDENT_TE_V2.1.0.hex"},
-    Outcome{"standard", {}, true, true, 1, STATUS_DONE, kUpdatedView, "", "TRIDENT_V2.1.0.hex"},
+    Outcome{"tournament", {}, true, true, 0, STATUS_DONE, kUpdatedView, "", "TE/TRIDENT_TE_V2.1.0.hex",
+            "updated"},
+    Outcome{"standard", {}, true, true, 1, STATUS_DONE, kUpdatedView, "", "TRIDENT_V2.1.0.hex",
+            "updated"},
     Outcome{"wrongChecksum", {"--wrong-checksum"}, true, true, 0, STATUS_DONE, kFailedView, "",
-            "TE/TRIDENT_TE_V2.1.0.hex"},
+            "TE/TRIDENT_TE_V2.1.0.hex", "checksum-differs"},
     Outcome{"removedMidTransfer", {"--unplug-after", "30"}, true, true, 0, STATUS_DEVICE_REMOVED,
-            kFailedView},
+            kFailedView, "", "", "removed"},
     Outcome{"noRelease", {}, false, true, -1, STATUS_ERROR, kServerErrorView,
             "Server denied you to change to the given directory"},
     Outcome{"unwritableFirmwareFile", {}, true, false, 0, STATUS_ERROR, kServerErrorView,
-            "Cannot write the firmware file "},
-    Outcome{"closedMidTransfer", {"--reply-delay-ms", "2"}, true, true, 0, STATUS_PEND_UPDATE}),
+            "Cannot write the firmware file ", "", "server-error"},
+    Outcome{"closedMidTransfer", {"--reply-delay-ms", "2"}, true, true, 0, STATUS_PEND_UPDATE, "",
+            "", "", "interrupted"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -73,6 +73,7 @@ struct Session {
     ASSERT_TRUE(
         waitUntil([&] { return button().isVisible() && button().text() == "Update"; }, 20s));
     click();
+    EXPECT_FALSE(button().isEnabled());  // the click's own view, at once: no second download
   }
 
   testing::TempDir dir;
