@@ -12,14 +12,7 @@ void HistoryWindow::showReady(std::string_view versionStr) {
 void HistoryWindow::showDownloading() {
   restart();
   started_ = std::chrono::steady_clock::now();
-  sent_ = total_ = 0;
   window_.showDownloading();
-}
-
-void HistoryWindow::showProgressPicture(int index, uint32_t sent, uint32_t total) {
-  sent_ = sent;
-  total_ = total;
-  window_.showProgressPicture(index, sent, total);
 }
 
 // Each view that ends an update writes its line first: the window may be closed from it.
@@ -64,8 +57,6 @@ void HistoryWindow::conclude() {
   record.reportedChecksum = state.reportedChecksum;
   record.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - *started_).count();
-  record.sent = sent_;
-  record.total = total_;
   started_.reset();
   const size_t variant = static_cast<size_t>(variant_);
   history_.add(record, variant < kFirmwareVariants.size()

@@ -43,7 +43,9 @@ class HistoryWindow final : public OutcomeView {
     window_.showDownloadProgress(received, expected);
   }
   void setUpUpdateHexUI() override { window_.setUpUpdateHexUI(); }
-  void showProgressPicture(int index, uint32_t sent, uint32_t total) override;
+  void showProgressPicture(int index, uint32_t sent, uint32_t total) override {
+    window_.showProgressPicture(index, sent, total);
+  }
   void showUpdateResult(bool success) override;
   void showDeviceRemoved() override;
   void showServerError() override;
@@ -61,8 +63,6 @@ class HistoryWindow final : public OutcomeView {
   const OneBoardSink& board_;
   int64_t variant_ = 0;
   std::string version_;
-  uint32_t sent_ = 0;
-  uint32_t total_ = 0;
   std::optional<std::chrono::steady_clock::time_point> started_;  // none between updates
 };
 
