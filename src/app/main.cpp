@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
 
   // libcurl is set up for the whole run. (hidapi is started and ended by its backend.)
   CurlLibrary curl;
-  ConsoleDiagnostics diag("trident-updater");
+  // Written behind the frame path: the board's frames are answered on the HID thread.
+  ConsoleDiagnostics diag("trident-updater", stderr, stdout, ConsoleDiagnostics::Writing::behind);
   UpdaterApp::Config config;
   config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();
   if (dev.serverUrl) config.serverUrl = *dev.serverUrl;

@@ -41,13 +41,16 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
     : runFolder_(config.hexFile.empty() ? makeRunFolder() : nullptr),
       hexFile_(runFolder_ ? runFolderFile(*runFolder_) : config.hexFile),
       window_(hexFile_),
+      hidEvents_(executor_, [this] { return window_.alertOpen(); }),
+      gate_(hidEvents_),
+      guiWork_(gate_, executor_),
+      relayedWindow_(window_, gate_, executor_),
       history_(std::move(config.historyFile), "trident-updater",
                [&diag](const std::string& line) { diag.systemLog(line); }),
-      recordedWindow_(window_, history_, engine_, board_),
-      hidEvents_(executor_, [this] { return window_.alertOpen(); }),
-      link_(std::move(config.hid), hidEvents_, diag),
+      recordedWindow_(relayedWindow_, history_, engine_, board_),
+      link_(std::move(config.hid), gate_, diag),
       board_(link_, engine_),
-      client_({engine_, window_, executor_, diag}, config.serverUrl, config.timeouts,
+      client_({engine_, relayedWindow_, guiWork_, diag}, config.serverUrl, config.timeouts,
               config.releaseKey),
       engine_({board_, recordedWindow_, client_, diag}, hexFile_),
       replyWatch_(config.replyTimeout) {
@@ -55,9 +58,16 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
     diag.systemLog("Cannot make a folder for the firmware file: " +
                    runFolder_->errorString().toStdString());
   }
-  window_.setHooks({[this] { link_.RegisterHID(board_); },
-                    [this] { engine_.OnActionButtonClick(); },
+  window_.setHooks({[this] {
+                      LendingGate::Hold hold(gate_);
+                      link_.RegisterHID(board_);
+                    },
+                    [this] {
+                      LendingGate::Hold hold(gate_);
+                      engine_.OnActionButtonClick();
+                    },
                     [this](int64_t index) {
+                      LendingGate::Hold hold(gate_);
                       recordedWindow_.variantChosen(index);
                       client_.popUpBtnValueChanged(index);
                     },
@@ -68,12 +78,30 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
   replyTick_.setInterval(std::clamp(config.replyTimeout / 5, std::chrono::milliseconds(10),
                                     std::chrono::milliseconds(250)));
   QObject::connect(&replyTick_, &QTimer::timeout, &replyTick_, [this] {
+    LendingGate::Hold hold(gate_);
     if (replyWatch_.silentTooLong(engine_.state(), ReplyWatch::Clock::now())) {
       recordedWindow_.timedOut();
       engine_.boardStoppedAnswering();
     }
   });
   replyTick_.start();
+}
+
+UpdaterApp::~UpdaterApp() {
+  // Nothing runs in the GUI thread's place from here on: the engine goes before the link's thread.
+  gate_.close();
+  LendingGate::Hold hold(gate_);
+  recordedWindow_.closing();
+}
+
+uint32_t UpdaterApp::status() {
+  LendingGate::Hold hold(gate_);
+  return engine_.state().iStatus;
+}
+
+bool UpdaterApp::boardTaken() {
+  LendingGate::Hold hold(gate_);
+  return board_.hidDevice().has_value();
 }
 
 }  // namespace trident

@@ -10,6 +10,8 @@
 
 #include "common/diagnostics.h"
 #include "common/executor.h"
+#include "common/lending_gate.h"
+#include "common/thread_annotations.h"
 #include "engine/one_board_sink.h"
 #include "engine/reply_watch.h"
 #include "engine/update_engine.h"
@@ -18,11 +20,15 @@
 #include "ui/ViewController.h"
 #include "update/update_server_client.h"
 #include "window_history.h"
+#include "window_relay.h"
 
 namespace trident {
 
 // The application's parts, wired the one way the product runs them: the window in front of the
-// engine, the HID link and the update-server client behind it, all on the GUI thread.
+// engine, the HID link and the update-server client behind it. They belong to the GUI thread,
+// which lends the engine, the link and the board to the HID thread for the board's reports while
+// it does not use them itself (LendingGate): each frame is then answered without two thread
+// wake-ups, as trident-flash answers it. Whatever else touches them holds the gate.
 class UpdaterApp {
  public:
   struct Config {
@@ -38,12 +44,13 @@ class UpdaterApp {
   };
 
   UpdaterApp(Config config, Diagnostics& diag);
-  ~UpdaterApp() { recordedWindow_.closing(); }
+  ~UpdaterApp();
 
   ViewController& window() { return window_; }
-  UpdateEngine& engine() { return engine_; }
-  UpdateServerClient& client() { return client_; }
-  const OneBoardSink& board() const { return board_; }
+  // Where the update stands (iStatus), whether a board is taken, and the firmware file's path.
+  uint32_t status();
+  bool boardTaken();
+  const std::filesystem::path& hexFile() const { return hexFile_; }
   // The board's events that wait for an alert to be dismissed.
   size_t heldHidEvents() const { return hidEvents_.waiting(); }
 
@@ -57,18 +64,21 @@ class UpdaterApp {
   std::filesystem::path hexFile_;
   QtExecutor executor_;
   ViewController window_;
-  UpdateHistory history_;
-  // What the engine shows goes through it to the window; each update leaves its line on the way.
-  HistoryWindow recordedWindow_;
   // The board's attachments, removals and reports wait while an alert is open, so that what the
   // alert explains stays on screen behind it.
   HoldingExecutor hidEvents_;
-  HidLink link_;
-  OneBoardSink board_;
+  LendingGate gate_;  // before the link, whose thread posts to it until the link has gone
+  LendingGate::UnderHold guiWork_;  // the GUI thread's own work on what the gate lends
+  WindowRelay relayedWindow_;
+  UpdateHistory history_ GUARDED_BY(gate_);
+  // What the engine shows goes through it to the window; each update leaves its line on the way.
+  HistoryWindow recordedWindow_ GUARDED_BY(gate_);
+  HidLink link_ GUARDED_BY(gate_);
+  OneBoardSink board_ GUARDED_BY(gate_);
   // The client and the engine call each other; the client only uses the engine once called.
-  UpdateServerClient client_;
-  UpdateEngine engine_;
-  ReplyWatch replyWatch_;
+  UpdateServerClient client_ GUARDED_BY(gate_);
+  UpdateEngine engine_ GUARDED_BY(gate_);
+  ReplyWatch replyWatch_ GUARDED_BY(gate_);
   QTimer replyTick_;
 };
 

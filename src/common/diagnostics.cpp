@@ -39,24 +39,72 @@ std::string systemLogPrefix(std::string_view programName) {
 }
 
 ConsoleDiagnostics::ConsoleDiagnostics(std::string programName, std::FILE* logStream,
-                                       std::FILE* traceStream)
-    : programName_(std::move(programName)), log_(logStream), trace_(traceStream) {}
+                                       std::FILE* traceStream, Writing writing)
+    : programName_(std::move(programName)), log_(logStream), trace_(traceStream) {
+  if (writing == Writing::behind) writer_ = std::thread([this] { writeBehind(); });
+}
+
+ConsoleDiagnostics::~ConsoleDiagnostics() {
+  if (!writer_.joinable()) return;
+  {
+    MutexLock lock(mutex_);
+    ending_ = true;
+  }
+  gathered_.notify_all();
+  writer_.join();
+}
 
 void ConsoleDiagnostics::systemLog(std::string_view line) {
   std::string text = systemLogPrefix(programName_);
   text.append(printSafe(line, false));
   text.push_back('\n');
-  MutexLock lock(mutex_);
-  std::fwrite(text.data(), 1, text.size(), log_);
-  std::fflush(log_);
+  put(log_, std::move(text));
 }
 
 void ConsoleDiagnostics::standardOutput(std::string_view text) {
+  {
+    MutexLock lock(mutex_);
+    if (!traceEnabled_) return;
+  }
+  put(trace_, printSafe(text, true));
+}
+
+void ConsoleDiagnostics::put(std::FILE* stream, std::string text) {
   MutexLock lock(mutex_);
-  if (!traceEnabled_) return;
-  const std::string safe = printSafe(text, true);
-  std::fwrite(safe.data(), 1, safe.size(), trace_);
-  std::fflush(trace_);
+  if (!writer_.joinable()) {
+    write({{stream, std::move(text)}});
+    return;
+  }
+  waiting_.push_back({stream, std::move(text)});
+  // Only the first text of a batch wakes the writer; the rest join it while it gathers.
+  if (waiting_.size() == 1) gathered_.notify_all();
+}
+
+void ConsoleDiagnostics::writeBehind() {
+  for (bool ending = false; !ending;) {
+    std::deque<Text> batch;
+    {
+      MutexLock lock(mutex_);
+      lock.wait(gathered_, [this]() REQUIRES(mutex_) { return !waiting_.empty() || ending_; });
+      lock.waitUntil(gathered_, std::chrono::steady_clock::now() + kGatherTime,
+                     [this]() REQUIRES(mutex_) { return ending_; });
+      batch.swap(waiting_);
+      ending = ending_;
+    }
+    write(batch);
+  }
+}
+
+void ConsoleDiagnostics::write(const std::deque<Text>& texts) {
+  // A run of texts for one stream goes out in one write.
+  for (auto it = texts.begin(); it != texts.end();) {
+    std::FILE* stream = it->stream;
+    std::string run;
+    for (; it != texts.end() && it->stream == stream; ++it)
+      run.append(it->text);
+    std::fwrite(run.data(), 1, run.size(), stream);
+    std::fflush(stream);
+  }
 }
 
 void ConsoleDiagnostics::setTraceEnabled(bool enabled) {

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "common/thread_annotations.h"
 
@@ -23,23 +26,49 @@ class Diagnostics {
 };
 
 // Writes the system log to one stream with the prefix
-// "2026-12-06 07:48:45.123 trident-updater[pid:tid] " and the trace to another, flushing after
-// each write so that the two interleave in the order they were made.
+// "2026-12-06 07:48:45.123 trident-updater[pid:tid] " and the trace to another, in the order the
+// two were made, each write flushed.
+//
+// Written at once, each line costs its caller a write to the stream. Written behind, the caller
+// only hands its text to a thread of the writer's own, which writes what gathered every
+// kGatherTime (prefix and stamp are still taken at the call): the window answers the board's
+// frames on its HID thread, and five writes per frame were a tenth of the wire's time. Nothing is
+// lost at the end: the destructor writes whatever waits.
 class ConsoleDiagnostics final : public Diagnostics {
  public:
+  enum class Writing { atOnce, behind };
+  static constexpr std::chrono::milliseconds kGatherTime{20};
+
   explicit ConsoleDiagnostics(std::string programName, std::FILE* logStream = stderr,
-                              std::FILE* traceStream = stdout);
+                              std::FILE* traceStream = stdout, Writing writing = Writing::atOnce);
+  ~ConsoleDiagnostics() override;
+  ConsoleDiagnostics(const ConsoleDiagnostics&) = delete;
+  ConsoleDiagnostics& operator=(const ConsoleDiagnostics&) = delete;
+
   void systemLog(std::string_view line) override;
   void standardOutput(std::string_view text) override;
   // Leaves the trace out (the system log stays); used by quiet command-line runs.
   void setTraceEnabled(bool enabled);
 
  private:
+  struct Text {
+    std::FILE* stream;
+    std::string text;
+  };
+  void put(std::FILE* stream, std::string text);
+  void writeBehind();
+  static void write(const std::deque<Text>& texts);
+
   std::string programName_;
   std::FILE* log_;
   std::FILE* trace_;
   Mutex mutex_;  // one writer at a time, so lines never interleave
   bool traceEnabled_ GUARDED_BY(mutex_) = true;
+  // Written behind: what waits for the writer, and whether it is to end.
+  std::condition_variable gathered_;
+  std::deque<Text> waiting_ GUARDED_BY(mutex_);
+  bool ending_ GUARDED_BY(mutex_) = false;
+  std::thread writer_;  // last: it starts once the rest is there
 };
 
 class NullDiagnostics final : public Diagnostics {

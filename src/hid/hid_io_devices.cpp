@@ -18,7 +18,9 @@ void HidIoThread::Shared::enqueue(std::function<void()> command) {
     commands.push_back(std::move(command));
   }
   queued = true;
-  wake.signal();
+  // A frame written from a delivery run on this thread (the answer to a report) is taken up as
+  // soon as the delivery returns: waking the thread would only cost it a round through poll().
+  if (running != this) wake.signal();
 }
 
 void HidIoThread::Shared::writeFrame(uint64_t handle, const Frame& frame) {
@@ -177,6 +179,7 @@ bool HidIoThread::Shared::readTaken(Taken& device, std::chrono::milliseconds tim
 }
 
 void HidIoThread::Shared::readDevices(Clock::time_point nextEnumeration) {
+  if (queued) return;  // queued by a delivery on this thread, which did not wake it
   const auto now = Clock::now();
   const auto untilEnumeration =
       std::max(std::chrono::ceil<std::chrono::milliseconds>(nextEnumeration - now),

@@ -85,6 +85,7 @@ struct HidIoThread::Shared : std::enable_shared_from_this<Shared> {
 
   void deliver(std::function<void(const Events&)> event);
   void enqueue(std::function<void()> command);
+  static thread_local const Shared* running;  // on the I/O thread: its own state
   void run();
   void enumerateOnce() REQUIRES(io);
   // Opens the devices asked for (or only `only`), while there is room; each one that fails waits

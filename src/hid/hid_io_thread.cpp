@@ -6,8 +6,11 @@ namespace trident {
 
 using namespace hid_io;
 
+thread_local const HidIoThread::Shared* HidIoThread::Shared::running = nullptr;
+
 void HidIoThread::Shared::run() {
   io.assumeHeld();
+  running = this;
   auto nextEnumeration = Clock::now();
   for (;;) {
     std::deque<std::function<void()>> work;

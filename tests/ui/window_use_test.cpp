@@ -54,7 +54,7 @@ struct Session {
   }
   ViewController& window() { return app->window(); }
   QPushButton& button() { return *window().ActionButton(); }
-  uint32_t status() { return app->engine().state().iStatus; }
+  uint32_t status() { return app->status(); }
   std::string hint() { return window().HintMessage1()->text().toStdString(); }
   void click() { QTest::mouseClick(&button(), Qt::LeftButton); }
   // The results in the update history, once the application has gone (an update the closing cut
@@ -234,7 +234,7 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
   std::filesystem::path folder;
   {
     Session s(Board(std::in_place), kReplyTimeout, true);
-    folder = s.app->engine().hexFile().parent_path();
+    folder = s.app->hexFile().parent_path();
     EXPECT_EQ(folder.parent_path(), cache / "trident-updater");
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
     s.clickUpdate();
@@ -262,8 +262,7 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
   qputenv("HOME", QByteArray::fromStdString(cache.path().string()));
   {
     Session s(std::nullopt, kReplyTimeout, true);
-    EXPECT_EQ(s.app->engine().hexFile().parent_path().parent_path(),
-              cache / ".cache/trident-updater");
+    EXPECT_EQ(s.app->hexFile().parent_path().parent_path(), cache / ".cache/trident-updater");
   }
   EXPECT_FALSE(std::filesystem::exists(here / "rel"));
   qputenv("HOME", homeBefore);

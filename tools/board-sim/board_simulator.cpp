@@ -16,7 +16,10 @@ void BoardSimulator::repliesSent() {
 }
 
 BoardSimulator::Response BoardSimulator::receive(const uint8_t* report, size_t length) {
-  if (repliesSent_) {
+  if (repliesSent_ && !firstReplyAnswered_) {
+    firstReplyAnswered_ = true;
+    repliesSent_.reset();
+  } else if (repliesSent_) {
     const auto took = std::chrono::steady_clock::now() - *repliesSent_;
     ++turnaround_.frames;
     turnaround_.total += took;

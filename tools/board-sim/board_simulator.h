@@ -43,7 +43,9 @@ class BoardSimulator {
   // The replies to the last frame have left the board: the host's turn starts.
   void repliesSent();
   // What the host took between a reply leaving the board and its next frame arriving: its own
-  // overhead per frame, whatever the transport and the board's own reply delay.
+  // overhead per frame, whatever the transport and the board's own reply delay. The wait after
+  // the first reply is left out: that is the host getting ready (a click on "Update", the
+  // download, reading the file), not answering a frame.
   struct Turnaround {
     uint32_t frames = 0;
     std::chrono::nanoseconds total{0};
@@ -67,6 +69,7 @@ class BoardSimulator {
   bool connected_ = true;
   uint32_t framesReceived_ = 0;
   std::optional<std::chrono::steady_clock::time_point> repliesSent_;
+  bool firstReplyAnswered_ = false;
   Turnaround turnaround_;
 };
 
