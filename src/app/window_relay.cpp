@@ -21,8 +21,8 @@ void WindowRelay::relay(View view, Kind kind) {
       else
         waiting_.push_back({std::move(view), kind});
       const auto now = std::chrono::steady_clock::now();
-      post = !onGui && !drainPosted_ &&
-             (kind == Kind::once || now - lastPost_ >= kProgressInterval);
+      post =
+          !onGui && !drainPosted_ && (kind == Kind::once || now - lastPost_ >= kProgressInterval);
       if (post) {
         drainPosted_ = true;
         lastPost_ = now;
@@ -66,15 +66,13 @@ void WindowRelay::showDownloading() {
   relay([](WindowPort& w) { w.showDownloading(); });
 }
 void WindowRelay::showDownloadProgress(uint64_t received, uint64_t expected) {
-  relay([=](WindowPort& w) { w.showDownloadProgress(received, expected); },
-        Kind::downloadProgress);
+  relay([=](WindowPort& w) { w.showDownloadProgress(received, expected); }, Kind::downloadProgress);
 }
 void WindowRelay::setUpUpdateHexUI() {
   relay([](WindowPort& w) { w.setUpUpdateHexUI(); });
 }
 void WindowRelay::showProgressPicture(int index, uint32_t sent, uint32_t total) {
-  relay([=](WindowPort& w) { w.showProgressPicture(index, sent, total); },
-        Kind::progressPicture);
+  relay([=](WindowPort& w) { w.showProgressPicture(index, sent, total); }, Kind::progressPicture);
 }
 void WindowRelay::showUpdateResult(bool success) {
   relay([=](WindowPort& w) { w.showUpdateResult(success); });

@@ -1,0 +1,163 @@
+// The window's way of answering the board at the speed of the wire: the gate that lends the
+// engine to the HID thread, the relay that brings the views it asks for back to the GUI thread,
+// and the log written behind.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <sstream>
+#include <deque>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/lending_gate.h"
+#include "engine/engine_rig.h"
+#include "support/test_support.h"
+#include "window_relay.h"
+
+namespace trident::testing {
+namespace {
+
+// The owner's event loop: work waits until the test runs it, on the test's thread.
+class OwnerQueue final : public Executor {
+ public:
+  void post(std::function<void()> work) override {
+    MutexLock lock(mutex_);
+    queue_.push_back(std::move(work));
+  }
+  void runAll() {
+    for (;;) {
+      std::function<void()> next;
+      {
+        MutexLock lock(mutex_);
+        if (queue_.empty()) return;
+        next = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      next();
+    }
+  }
+
+ private:
+  Mutex mutex_;
+  std::deque<std::function<void()>> queue_ GUARDED_BY(mutex_);
+};
+
+// Posts `name` from a thread of its own, as the HID thread does; the work records where it ran.
+void postFromPoster(LendingGate& gate, std::vector<std::string>& ran, const std::string& name) {
+  std::thread([&] {
+    const auto poster = std::this_thread::get_id();
+    gate.post([&ran, name, poster] {
+      ran.push_back(name + (std::this_thread::get_id() == poster ? "@poster" : "@owner"));
+    });
+  }).join();
+}
+
+// The poster runs its work itself only while the owner is not inside, nothing it handed over
+// earlier still waits, nothing holds it back and the gate is open; otherwise the work waits for
+// the owner, in the order it came.
+TEST(LendingGate, LendsOnlyWhileNothingStandsInTheWay) {
+  OwnerQueue owner;
+  LendingGate gate(owner);
+  std::vector<std::string> ran;
+  postFromPoster(gate, ran, "free");
+  {
+    LendingGate::Hold inside(gate);
+    postFromPoster(gate, ran, "ownerInside");
+  }
+  postFromPoster(gate, ran, "behindWaiting");
+  owner.runAll();
+  postFromPoster(gate, ran, "freeAgain");
+  {
+    LendingGate::Hold hold(gate);
+    gate.holdBack(true);
+  }
+  postFromPoster(gate, ran, "heldBack");
+  owner.runAll();
+  {
+    LendingGate::Hold hold(gate);
+    gate.holdBack(false);
+  }
+  gate.close();
+  postFromPoster(gate, ran, "closed");
+  owner.runAll();
+  EXPECT_EQ(ran, (std::vector<std::string>{"free@poster", "ownerInside@owner",
+                                           "behindWaiting@owner", "freeAgain@poster",
+                                           "heldBack@owner", "closed@owner"}));
+}
+
+// Views asked for on the HID thread reach the window only on the GUI thread, in order; of the
+// progress pictures that pile up meanwhile only the last is shown. An alert asked for there holds
+// the board's next events back until it has been shown and dismissed.
+TEST(WindowRelay, BringsTheHidThreadsViewsToTheGuiThreadInOrder) {
+  WindowRecorder window;
+  OwnerQueue gui;
+  LendingGate gate(gui);
+  WindowRelay relay(window, gate, gui);  // built here: this is the GUI thread
+  std::thread([&] {
+    LendingGate::Hold hold(gate);
+    relay.setUpUpdateHexUI();
+    for (int index = 0; index <= 20; ++index)
+      relay.showProgressPicture(index, static_cast<uint32_t>(index), 20);
+    relay.showUpdateResult(true);
+  }).join();
+  EXPECT_TRUE(window.events.empty());
+  gui.runAll();
+  EXPECT_EQ(window.events,
+            (std::vector<std::string>{"setUpUpdateHexUI", "showUpdateResult(complete)"}));
+  EXPECT_EQ(window.pictures, std::vector<int>{20});
+
+  relay.showDeviceRemoved();  // the GUI thread's own view, nothing waiting: at once
+  EXPECT_EQ(window.events.back(), "showDeviceRemoved");
+
+  std::thread([&] {
+    LendingGate::Hold hold(gate);
+    relay.alertA("stopped");
+  }).join();
+  std::vector<std::string> ran;
+  postFromPoster(gate, ran, "afterAlert");
+  EXPECT_TRUE(ran.empty());
+  gui.runAll();
+  EXPECT_EQ(window.events.back(), "alertA(stopped)");
+  postFromPoster(gate, ran, "dismissed");
+  EXPECT_EQ(ran, (std::vector<std::string>{"afterAlert@owner", "dismissed@poster"}));
+}
+
+// Written behind, the log and the trace still come out in the order they were made, each log
+// line stamped, and nothing is lost when the writer ends with texts still gathering.
+TEST(ConsoleDiagnostics, WrittenBehindKeepsTheOrderAndLosesNothing) {
+  TempDir dir;
+  const auto file = dir / "console";
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  ASSERT_GE(fd, 0);
+  std::FILE* log = ::fdopen(::dup(fd), "a");
+  std::FILE* trace = ::fdopen(fd, "a");
+  {
+    ConsoleDiagnostics diag("trident-updater", log, trace, ConsoleDiagnostics::Writing::behind);
+    for (int i = 0; i < 500; ++i) {
+      diag.systemLog("log " + std::to_string(i));
+      diag.standardOutput("trace " + std::to_string(i) + "\n");
+    }
+  }
+  std::fclose(log);
+  std::fclose(trace);
+  std::istringstream lines(readFile(file));
+  int count = 0;
+  for (std::string line; std::getline(lines, line); ++count) {
+    const std::string expected =
+        (count % 2 ? "trace " : "log ") + std::to_string(count / 2);
+    ASSERT_TRUE(line.ends_with((count % 2 ? "" : "] ") + expected)) << line;
+    if (count % 2 == 0) {
+      EXPECT_NE(line.find(" trident-updater["), std::string::npos) << line;
+    }
+  }
+  EXPECT_EQ(count, 1000);
+}
+
+}  // namespace
+}  // namespace trident::testing
