@@ -1,6 +1,7 @@
 // trident-updater: the window application.
 #include <QApplication>
 #include <QIcon>
+#include <QLocale>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "common/diagnostics.h"
 #include "hid/hid_backend.h"
 #include "quit_on_signals.h"
+#include "ui/window_language.h"
 #include "update/curl_transfer.h"
 #include "update/release_signature.h"
 #include "updater_app.h"
@@ -47,7 +49,11 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);  // takes Qt's own options out of the command line
   QApplication::setApplicationName("trident-updater");
-  QApplication::setApplicationDisplayName("Trident Updater");
+  // The window speaks the user's language when it has it; the log and the trace stay in English.
+  const WindowLanguage language(QLocale::system().uiLanguages());
+  // The title bar adds the display name to a window title that differs from it.
+  QApplication::setApplicationDisplayName(
+      QCoreApplication::translate("ViewController", "Trident Updater"));
   QApplication::setApplicationVersion(TRIDENT_VERSION);
   QApplication::setDesktopFileName("org.tridentupdater.TridentUpdater");
 

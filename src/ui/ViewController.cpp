@@ -1,6 +1,7 @@
 #include "ui/ViewController.h"
 
 #include "common/diagnostics.h"
+#include "ui/window_language.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -27,18 +28,27 @@ namespace trident {
 
 namespace {
 
-constexpr QStringView kLoadingHint = u"Download Update File From FTP , Please wait";
+// The hints, in the window's language (tr() in setHint); English is what the code says.
+constexpr const char* kLoadingHint =
+    QT_TRANSLATE_NOOP("trident::ViewController", "Download Update File From FTP , Please wait");
 // The prompt was written for one platform; elsewhere the board goes into a computer.
 #ifdef Q_OS_MACOS
-constexpr QStringView kConnectHint = u"Press and hold the button, then connect it to the MAC.";
+constexpr const char* kConnectHint = QT_TRANSLATE_NOOP(
+    "trident::ViewController", "Press and hold the button, then connect it to the MAC.");
 #else
-constexpr QStringView kConnectHint = u"Press and hold the button, then connect it to the computer.";
+constexpr const char* kConnectHint = QT_TRANSLATE_NOOP(
+    "trident::ViewController", "Press and hold the button, then connect it to the computer.");
 #endif
-constexpr QStringView kReadyHint = u"Click Button to start update";
-constexpr QStringView kBusyHint = u"DO NOT Remove the Controller";
-constexpr QStringView kUpdatedHint = u"Firmware successfully updated.";
-constexpr QStringView kInterruptedHint = u"The Setup didn't finish and will restart.";
-constexpr QStringView kServerErrorHint = u"Something wrong , Can't Download File From FTP";
+constexpr const char* kReadyHint =
+    QT_TRANSLATE_NOOP("trident::ViewController", "Click Button to start update");
+constexpr const char* kBusyHint =
+    QT_TRANSLATE_NOOP("trident::ViewController", "DO NOT Remove the Controller");
+constexpr const char* kUpdatedHint =
+    QT_TRANSLATE_NOOP("trident::ViewController", "Firmware successfully updated.");
+constexpr const char* kInterruptedHint =
+    QT_TRANSLATE_NOOP("trident::ViewController", "The Setup didn't finish and will restart.");
+constexpr const char* kServerErrorHint =
+    QT_TRANSLATE_NOOP("trident::ViewController", "Something wrong , Can't Download File From FTP");
 
 QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -155,14 +165,14 @@ void ViewController::setImage(QLabel* view, QStringView name) {
   view->setPixmap(imageNamed(name));
 }
 
-void ViewController::setHint(QStringView text) {
-  ui_->HintMessage1->setText(text.toString());
+void ViewController::setHint(const char* text) {
+  ui_->HintMessage1->setText(tr(text));
 }
 
 void ViewController::showCloseButton() {
   ui_->ActionButton->show();
   ui_->ActionButton->setEnabled(true);
-  setActionTitle(QStringLiteral("Close"));
+  setActionTitle(tr("Close"));
 }
 
 void ViewController::setActionTitle(const QString& title) {
@@ -197,8 +207,8 @@ void ViewController::askBeforeQuitting() {
   box->setWindowTitle(windowTitle());
   box->setIcon(QMessageBox::Warning);
   box->setTextFormat(Qt::PlainText);
-  box->setText(fromUtf8(kQuitQuestion));
-  QPushButton* quit = box->addButton(QStringLiteral("Quit"), QMessageBox::DestructiveRole);
+  box->setText(tr(kQuitQuestion.data()));
+  QPushButton* quit = box->addButton(tr("Quit"), QMessageBox::DestructiveRole);
   box->addButton(QMessageBox::Cancel);
   box->setDefaultButton(QMessageBox::Cancel);
   box->setEscapeButton(QMessageBox::Cancel);
@@ -235,9 +245,9 @@ void ViewController::showReady(std::string_view versionStr) {
   // Server text: a direction override or a line separator in it would show another version, or
   // a verdict, than it holds.
   ui_->VerMessage->setText(
-      QStringLiteral("The lastest version: %1").arg(fromUtf8(printSafe(versionStr, false))));
+      tr("The lastest version: %1").arg(fromUtf8(printSafe(versionStr, false))));
   ui_->ActionButton->show();
-  setActionTitle(QStringLiteral("Update"));
+  setActionTitle(tr("Update"));
   setHint(kReadyHint);
 }
 
@@ -257,12 +267,12 @@ void ViewController::showDownloadProgress(uint64_t received, uint64_t expected) 
     // would hide the count.)
     bar.setRange(0, 1);
     bar.setValue(0);
-    bar.setFormat(QStringLiteral("Downloading: %1 KB").arg(kib, 0, 'f', 0));
+    bar.setFormat(tr("Downloading: %1 KB").arg(kib, 0, 'f', 0));
   } else {
     // In thousandths, so that a file of any size fits the bar's int range.
     bar.setRange(0, 1000);
     bar.setValue(static_cast<int>(std::min<uint64_t>(received, expected) * 1000 / expected));
-    bar.setFormat(QStringLiteral("Downloading: %1 of %2 KB")
+    bar.setFormat(tr("Downloading: %1 of %2 KB")
                       .arg(kib, 0, 'f', 0)
                       .arg(static_cast<double>(expected) / 1024, 0, 'f', 0));
   }
@@ -293,7 +303,7 @@ void ViewController::showUpdateResult(bool success) {
   programmingEnded();
   ui_->Device_1_Image->hide();
   ui_->ActionButton->setEnabled(true);
-  setActionTitle(QStringLiteral("Close"));
+  setActionTitle(tr("Close"));
   ui_->popUpBtn->hide();
   ui_->VerMessage->hide();
   ui_->ResultImage->show();
@@ -335,7 +345,8 @@ void ViewController::adjustToErrorUI() {
 
 void ViewController::alertA(std::string_view message) {
   ++alertsOpen_;
-  presentAlert_(*this, fromUtf8(printSafe(message, true)));  // may carry a server's reason
+  // May carry a server's reason, which is shown as it came; the known texts are translated.
+  presentAlert_(*this, translatedAlert(fromUtf8(printSafe(message, true))));
   if (--alertsOpen_ == 0 && hooks_.alertDismissed) hooks_.alertDismissed();
 }
 

@@ -63,10 +63,12 @@ class ViewController final : public QWidget, public WindowPort {
   // The alert the application shows unless told otherwise: a QMessageBox run with exec().
   static void presentModalAlert(ViewController& window, const QString& message);
 
-  // The question a close asks while the board is being programmed.
-  static constexpr std::string_view kQuitQuestion =
+  // The question a close asks while the board is being programmed (in English; it is asked in the
+  // window's language).
+  static constexpr std::string_view kQuitQuestion = QT_TRANSLATE_NOOP(
+      "trident::ViewController",
       "The board is being programmed. If you quit now it keeps its bootloader and needs updating "
-      "again. Quit anyway?";
+      "again. Quit anyway?");
   // How long the action button ignores clicks after it changed its role (Update, Close): the
   // second click of a double click must not close the verdict the first one brought.
   static constexpr std::chrono::milliseconds kRoleChangeGuard{500};
@@ -120,7 +122,7 @@ class ViewController final : public QWidget, public WindowPort {
  private:
   void viewDidLoad();
   void startUpBlock();
-  void setHint(QStringView text);
+  void setHint(const char* text);  // English; shown translated
   void showCloseButton();
   void setActionTitle(const QString& title);
   void actionButtonClicked();
