@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QHash>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -46,16 +47,35 @@ QString fromUtf8(std::string_view text) {
 
 }  // namespace
 
-QPixmap ViewController::imageNamed(QStringView name) {
+QPixmap ViewController::imageNamed(QStringView name, qreal devicePixelRatio, bool dark) {
   static const bool registered = (registerTridentImages(), true);
   static_cast<void>(registered);
-  return QPixmap(QStringLiteral(":/images/%1.png").arg(name));
+  // The progress picture changes with every twentieth of an update and is set for every frame;
+  // a 2x picture is a megabyte decoded. Each one is read once, then shared.
+  static QHash<QString, QPixmap> decoded;
+  const bool twice = devicePixelRatio > 1;
+  QString file = name.toString();
+  if (dark) file += u"-dark";
+  if (twice) file += u"@2x";
+  if (const auto found = decoded.constFind(file); found != decoded.cend()) return *found;
+  QPixmap picture = QPixmap::fromImage(QImage(QStringLiteral(":/images/%1.png").arg(file)));
+  if (picture.isNull() && dark) {
+    picture = imageNamed(name, devicePixelRatio, false);  // drawn to read on either background
+  } else if (!picture.isNull()) {
+    picture.setDevicePixelRatio(twice ? 2 : 1);  // twice the pixels, the same room on the window
+  }
+  decoded.insert(file, picture);
+  return picture;
+}
+
+QPixmap ViewController::pictureNamed(QStringView name) const {
+  return imageNamed(name, devicePixelRatioF());
 }
 
 void ViewController::presentModalAlert(ViewController& window, const QString& message) {
   QMessageBox alert(&window);
   alert.setWindowTitle(window.windowTitle());
-  alert.setIconPixmap(window.windowIcon().pixmap(64, 64));
+  alert.setIconPixmap(window.windowIcon().pixmap(QSize(64, 64), window.devicePixelRatioF()));
   // Messages come from network libraries and servers; they are shown as written, never as markup.
   alert.setTextFormat(Qt::PlainText);
   alert.setText(message);
@@ -68,9 +88,12 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
     : QWidget(parent),
       ui_(std::make_unique<Ui::ViewController>()),
       staleHexFile_(std::move(staleHexFile)) {
-  imageNamed(u"device");  // the layout's own pictures come from the same resources
+  imageNamed(u"device");  // the layout's icon comes from the same resources
   ui_->setupUi(this);
   setAttribute(Qt::WA_StyledBackground);
+  // The layout's pictures, chosen here for the screen and the look.
+  setImage(ui_->DownloadImage, u"loading");
+  setImage(ui_->Device_1_Image, u"device");
   // The window has a fixed size; views that come and go keep their room, so nothing jumps.
   for (QWidget* view :
        std::initializer_list<QWidget*>{ui_->popUpBtn, ui_->VerMessage, ui_->HintMessage1,
@@ -152,7 +175,25 @@ void ViewController::startUpBlock() {
 }
 
 void ViewController::setImage(QLabel* view, QStringView name) {
-  view->setPixmap(imageNamed(name));
+  auto shown = std::find_if(pictures_.begin(), pictures_.end(),
+                            [view](const auto& picture) { return picture.first == view; });
+  if (shown == pictures_.end()) shown = pictures_.emplace(pictures_.end(), view, QString());
+  // The progress picture is set for every frame, hundreds of times a second, and is mostly the
+  // one already on screen: that costs a comparison, not a repaint.
+  if (shown->second == name) return;
+  shown->second = name.toString();
+  view->setPixmap(pictureNamed(name));
+}
+
+void ViewController::showPicturesAgain() {
+  for (const auto& [view, name] : pictures_)
+    view->setPixmap(pictureNamed(name));
+}
+
+bool ViewController::event(QEvent* event) {
+  // Moved to a screen that may have another pixel ratio: the pictures drawn for it.
+  if (event->type() == QEvent::ScreenChangeInternal) showPicturesAgain();
+  return QWidget::event(event);
 }
 
 void ViewController::setHint(QStringView text) {

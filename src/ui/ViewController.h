@@ -57,8 +57,13 @@ class ViewController final : public QWidget, public WindowPort {
       "11", "12", "13", "14", "15", "16", "17", "18", "19", "20"};
 
   // The application picture called `name` ("0".."20", "complete", "failed", "device", "loading");
-  // a null pixmap for a name the application does not carry.
-  static QPixmap imageNamed(QStringView name);
+  // a null pixmap for a name the application does not carry. On a screen whose `devicePixelRatio`
+  // is above 1 it is the picture drawn with twice the pixels, marked so that it keeps its size on
+  // the window; with `dark`, the variant drawn for a dark window where the picture has one.
+  // Each is decoded once per process and handed out shared from then on.
+  static QPixmap imageNamed(QStringView name, qreal devicePixelRatio = 1, bool dark = false);
+  // The picture called `name` as this window shows it: for the screen it is on.
+  QPixmap pictureNamed(QStringView name) const;
 
   // The alert the application shows unless told otherwise: a QMessageBox run with exec().
   static void presentModalAlert(ViewController& window, const QString& message);
@@ -116,6 +121,8 @@ class ViewController final : public QWidget, public WindowPort {
  protected:
   // While the board is being programmed, closing asks first; in any other state it closes.
   void closeEvent(QCloseEvent* event) override;
+  // The screen's pixel ratio can change under a running window.
+  bool event(QEvent* event) override;
 
  private:
   void viewDidLoad();
@@ -127,6 +134,7 @@ class ViewController final : public QWidget, public WindowPort {
   void askBeforeQuitting();
   void programmingEnded();
   void setImage(QLabel* view, QStringView name);
+  void showPicturesAgain();
 
   std::unique_ptr<Ui::ViewController> ui_;
   std::filesystem::path staleHexFile_;
@@ -138,6 +146,8 @@ class ViewController final : public QWidget, public WindowPort {
   QPointer<QMessageBox> quitQuestion_;
   std::chrono::milliseconds clickGuard_{0};
   QElapsedTimer roleChanged_;
+  // The picture each picture view shows, by name: set again when the screen changes.
+  std::vector<std::pair<QLabel*, QString>> pictures_;
 };
 
 }  // namespace trident

@@ -56,12 +56,11 @@ std::string describe(const ViewController& w) {
        {w.Device_1_Image(), w.DownloadImage(), w.ResultImage(), w.VerMessage(), w.HintMessage1()}) {
     const QPixmap shown = label->pixmap();
     std::string shows = shown.isNull() ? label->text().toStdString() : "?";
+    // The very pixmap decoded once for the window's screen, never a copy.
     for (const auto& name : kPictures) {
-      const QPixmap picture = ViewController::imageNamed(QString::fromStdString(name));
       if (!shown.isNull() &&
-          (picture.cacheKey() == shown.cacheKey() || picture.toImage() == shown.toImage())) {
+          w.pictureNamed(QString::fromStdString(name)).cacheKey() == shown.cacheKey())
         shows = name;
-      }
     }
     field(label, shows);
   }
