@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHash>
 #include <QLabel>
 #include <QMessageBox>
@@ -41,6 +42,25 @@ constexpr QStringView kUpdatedHint = u"Firmware successfully updated.";
 constexpr QStringView kInterruptedHint = u"The Setup didn't finish and will restart.";
 constexpr QStringView kServerErrorHint = u"Something wrong , Can't Download File From FTP";
 
+// The layout's style sheet is drawn for a light window. On a dark desktop these rules follow it,
+// overriding only colours, so the light look stays exactly as designed and the dark one has the
+// same shapes. Every text keeps at least 4.5:1 against what is behind it.
+constexpr QStringView kDarkStyleSheet =
+    uR"(
+#ViewController { background-color: #0f172a; }
+QLabel#VerMessage { color: #f1f5f9; }
+QLabel#HintMessage1 { color: #cbd5e1; }
+QPushButton#ActionButton:disabled { background-color: #1e3a5f; color: #8ea6c8; }
+QProgressBar#DownloadProgress { background-color: #1e293b; color: #f1f5f9; }
+QProgressBar#DownloadProgress::chunk { background-color: #1d4f9c; }
+)";
+
+// A dark desktop gives light text on a dark window, whatever its colours are.
+bool isDark(const QPalette& palette) {
+  return palette.color(QPalette::Window).lightness() <
+         palette.color(QPalette::WindowText).lightness();
+}
+
 QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -69,7 +89,7 @@ QPixmap ViewController::imageNamed(QStringView name, qreal devicePixelRatio, boo
 }
 
 QPixmap ViewController::pictureNamed(QStringView name) const {
-  return imageNamed(name, devicePixelRatioF());
+  return imageNamed(name, devicePixelRatioF(), darkLook_);
 }
 
 void ViewController::presentModalAlert(ViewController& window, const QString& message) {
@@ -91,6 +111,8 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
   imageNamed(u"device");  // the layout's icon comes from the same resources
   ui_->setupUi(this);
   setAttribute(Qt::WA_StyledBackground);
+  lightStyleSheet_ = styleSheet();
+  followPalette();
   // The layout's pictures, chosen here for the screen and the look.
   setImage(ui_->DownloadImage, u"loading");
   setImage(ui_->Device_1_Image, u"device");
@@ -185,14 +207,32 @@ void ViewController::setImage(QLabel* view, QStringView name) {
   view->setPixmap(pictureNamed(name));
 }
 
+void ViewController::followPalette() {
+  if (isDark(QGuiApplication::palette()) == darkLook_) return;
+  darkLook_ = !darkLook_;
+  // Qt 6.4 does not read a style sheet again that replaces another before the first polish.
+  ensurePolished();
+  setStyleSheet(darkLook_ ? lightStyleSheet_ + kDarkStyleSheet.toString() : lightStyleSheet_);
+  showPicturesAgain();
+}
+
 void ViewController::showPicturesAgain() {
   for (const auto& [view, name] : pictures_)
     view->setPixmap(pictureNamed(name));
 }
 
 bool ViewController::event(QEvent* event) {
-  // Moved to a screen that may have another pixel ratio: the pictures drawn for it.
-  if (event->type() == QEvent::ScreenChangeInternal) showPicturesAgain();
+  switch (event->type()) {
+    case QEvent::ApplicationPaletteChange:  // the desktop changed its colours
+    case QEvent::ThemeChange:
+      followPalette();
+      break;
+    case QEvent::ScreenChangeInternal:  // moved to a screen that may have another pixel ratio
+      showPicturesAgain();
+      break;
+    default:
+      break;
+  }
   return QWidget::event(event);
 }
 

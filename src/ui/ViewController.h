@@ -62,8 +62,11 @@ class ViewController final : public QWidget, public WindowPort {
   // the window; with `dark`, the variant drawn for a dark window where the picture has one.
   // Each is decoded once per process and handed out shared from then on.
   static QPixmap imageNamed(QStringView name, qreal devicePixelRatio = 1, bool dark = false);
-  // The picture called `name` as this window shows it: for the screen it is on.
+  // The picture called `name` as this window shows it: for the screen it is on and its look.
   QPixmap pictureNamed(QStringView name) const;
+  // The window wears its dark look: the application's palette is dark (light text on a dark
+  // window), as a dark desktop gives it.
+  bool darkLook() const { return darkLook_; }
 
   // The alert the application shows unless told otherwise: a QMessageBox run with exec().
   static void presentModalAlert(ViewController& window, const QString& message);
@@ -121,7 +124,7 @@ class ViewController final : public QWidget, public WindowPort {
  protected:
   // While the board is being programmed, closing asks first; in any other state it closes.
   void closeEvent(QCloseEvent* event) override;
-  // The screen's pixel ratio can change under a running window.
+  // The desktop's palette and the screen's pixel ratio can change under a running window.
   bool event(QEvent* event) override;
 
  private:
@@ -134,6 +137,7 @@ class ViewController final : public QWidget, public WindowPort {
   void askBeforeQuitting();
   void programmingEnded();
   void setImage(QLabel* view, QStringView name);
+  void followPalette();
   void showPicturesAgain();
 
   std::unique_ptr<Ui::ViewController> ui_;
@@ -146,7 +150,9 @@ class ViewController final : public QWidget, public WindowPort {
   QPointer<QMessageBox> quitQuestion_;
   std::chrono::milliseconds clickGuard_{0};
   QElapsedTimer roleChanged_;
-  // The picture each picture view shows, by name: set again when the screen changes.
+  QString lightStyleSheet_;  // the layout's own
+  bool darkLook_ = false;
+  // The picture each picture view shows, by name: set again when the look or the screen changes.
   std::vector<std::pair<QLabel*, QString>> pictures_;
 };
 

@@ -56,7 +56,7 @@ std::string describe(const ViewController& w) {
        {w.Device_1_Image(), w.DownloadImage(), w.ResultImage(), w.VerMessage(), w.HintMessage1()}) {
     const QPixmap shown = label->pixmap();
     std::string shows = shown.isNull() ? label->text().toStdString() : "?";
-    // The very pixmap decoded once for the window's screen, never a copy.
+    // The very pixmap decoded once for the window's screen and look, never a copy.
     for (const auto& name : kPictures) {
       if (!shown.isNull() &&
           w.pictureNamed(QString::fromStdString(name)).cacheKey() == shown.cacheKey())
