@@ -57,8 +57,16 @@ class ViewController final : public QWidget, public WindowPort {
       "11", "12", "13", "14", "15", "16", "17", "18", "19", "20"};
 
   // The application picture called `name` ("0".."20", "complete", "failed", "device", "loading");
-  // a null pixmap for a name the application does not carry.
-  static QPixmap imageNamed(QStringView name);
+  // a null pixmap for a name the application does not carry. On a screen whose `devicePixelRatio`
+  // is above 1 it is the picture drawn with twice the pixels, marked so that it keeps its size on
+  // the window; with `dark`, the variant drawn for a dark window where the picture has one.
+  // Each is decoded once per process and handed out shared from then on.
+  static QPixmap imageNamed(QStringView name, qreal devicePixelRatio = 1, bool dark = false);
+  // The picture called `name` as this window shows it: for the screen it is on and its look.
+  QPixmap pictureNamed(QStringView name) const;
+  // The window wears its dark look: the application's palette is dark (light text on a dark
+  // window), as a dark desktop gives it.
+  bool darkLook() const { return darkLook_; }
 
   // The alert the application shows unless told otherwise: a QMessageBox run with exec().
   static void presentModalAlert(ViewController& window, const QString& message);
@@ -118,6 +126,8 @@ class ViewController final : public QWidget, public WindowPort {
  protected:
   // While the board is being programmed, closing asks first; in any other state it closes.
   void closeEvent(QCloseEvent* event) override;
+  // The desktop's palette and the screen's pixel ratio can change under a running window.
+  bool event(QEvent* event) override;
 
  private:
   void viewDidLoad();
@@ -129,6 +139,8 @@ class ViewController final : public QWidget, public WindowPort {
   void askBeforeQuitting();
   void programmingEnded();
   void setImage(QLabel* view, QStringView name);
+  void followPalette();
+  void showPicturesAgain();
 
   std::unique_ptr<Ui::ViewController> ui_;
   std::filesystem::path staleHexFile_;
@@ -140,6 +152,10 @@ class ViewController final : public QWidget, public WindowPort {
   QPointer<QMessageBox> quitQuestion_;
   std::chrono::milliseconds clickGuard_{0};
   QElapsedTimer roleChanged_;
+  QString lightStyleSheet_;  // the layout's own
+  bool darkLook_ = false;
+  // The picture each picture view shows, by name: set again when the look or the screen changes.
+  std::vector<std::pair<QLabel*, QString>> pictures_;
 };
 
 }  // namespace trident

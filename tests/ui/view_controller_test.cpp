@@ -3,6 +3,7 @@
 // demo update server over FTP on loopback and the virtual board program over its socket.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -14,8 +15,11 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
+#include <map>
 #include <regex>
 
 #include "engine/engine_rig.h"
@@ -56,12 +60,11 @@ std::string describe(const ViewController& w) {
        {w.Device_1_Image(), w.DownloadImage(), w.ResultImage(), w.VerMessage(), w.HintMessage1()}) {
     const QPixmap shown = label->pixmap();
     std::string shows = shown.isNull() ? label->text().toStdString() : "?";
+    // The very pixmap decoded once for the window's screen and look, never a copy.
     for (const auto& name : kPictures) {
-      const QPixmap picture = ViewController::imageNamed(QString::fromStdString(name));
       if (!shown.isNull() &&
-          (picture.cacheKey() == shown.cacheKey() || picture.toImage() == shown.toImage())) {
+          w.pictureNamed(QString::fromStdString(name)).cacheKey() == shown.cacheKey())
         shows = name;
-      }
     }
     field(label, shows);
   }
@@ -164,7 +167,8 @@ TEST_P(WindowStates, ShowTheStateTableRow) {
   EXPECT_EQ(std::filesystem::exists(rig.dir / "tmp.hex"), scene.steps == 0);
   EXPECT_EQ(rig.viewAtRegisterHID, scene.steps == 0 ? "" : kConnectView);
   const QPixmap shot = rig.window.grab();
-  EXPECT_EQ(shot.size(), rig.window.size());
+  EXPECT_EQ(shot.deviceIndependentSize().toSize(), rig.window.size());
+  EXPECT_EQ(shot.size(), rig.window.size() * rig.window.devicePixelRatio());
   saveScreenshot(shot, scene.name);
   if (rig.window.ActionButton()->text() == "Close") {
     rig.click();
@@ -191,11 +195,11 @@ void throughTheWindowsOwnAlert(WindowRig& rig) {
     // Offscreen windows have no frame: a shadow and an outline stand in for the dialog's own.
     QPixmap shot = rig.window.grab();
     const QPixmap alert = box->grab();
+    const QSize room = rig.window.size(), size = box->size();  // both drawn at the screen's scale
     const QRect place(
-        QPoint((shot.width() - alert.width()) / 2, (shot.height() - alert.height()) / 3),
-        alert.size());
+        QPoint((room.width() - size.width()) / 2, (room.height() - size.height()) / 3), size);
     QPainter painter(&shot);
-    painter.fillRect(shot.rect(), QColor(15, 23, 42, 70));
+    painter.fillRect(QRect(QPoint(), room), QColor(15, 23, 42, 70));
     painter.fillRect(place.translated(0, 4).adjusted(-3, -3, 3, 3), QColor(15, 23, 42, 50));
     painter.drawPixmap(place.topLeft(), alert);
     painter.setPen(QColor(15, 23, 42, 90));
@@ -284,6 +288,252 @@ TEST(WindowStartUp, GoesOnWhenTheStaleFileCannotBeRemoved) {
     EXPECT_EQ(ViewController::imageNamed(QString::fromStdString(name)).size(), QSize(280, 240));
   EXPECT_TRUE(ViewController::imageNamed(u"21").isNull());
 }
+
+// Every picture the application carries comes with its 2x twin, twice as many pixels each way, and
+// every picture drawn into src/ui/images is carried.
+TEST(WindowPictures, EachComesWithTwiceThePixels) {
+  ViewController::imageNamed(u"0");  // registers the resources
+  const QStringList carried = QDir(QStringLiteral(":/images")).entryList();
+  for (const QString& file : QDir(TRIDENT_SOURCE_DIR "/src/ui/images").entryList({"*.png"}))
+    EXPECT_TRUE(carried.contains(file)) << file.toStdString();
+  qsizetype pairs = 0;
+  for (const QString& file : carried) {
+    if (file.endsWith(u"@2x.png")) continue;
+    const QImage one(":/images/" + file), two(":/images/" + file.chopped(4) + "@2x.png");
+    EXPECT_EQ(two.size(), one.size() * 2) << file.toStdString();
+    ++pairs;
+  }
+  EXPECT_EQ(pairs * 2, carried.size());  // no 2x picture without its own
+}
+
+// A picture is picked for the screen's pixel ratio (the 2x file above 1, in the 1x picture's room
+// on the window) and the window's look (the dark variant where one is drawn); asked again, the
+// very same pixmap comes back.
+TEST(WindowPictures, ArePickedForTheScreenAndTheLook) {
+  const std::vector<std::tuple<const char*, qreal, bool, const char*>> picks{
+      {"7", 1, false, "7.png"},
+      {"7", 1.25, false, "7@2x.png"},
+      {"7", 2, true, "7-dark@2x.png"},
+      {"device", 1, true, "device-dark.png"},
+      {"complete", 3, true, "complete@2x.png"},
+      {"loading", 0.75, false, "loading.png"},
+      {"21", 2, true, nullptr}};
+  for (const auto& [name, ratio, dark, file] : picks) {
+    SCOPED_TRACE(std::string(name) + " at " + std::to_string(ratio) + (dark ? ", dark" : ""));
+    const QPixmap picture = ViewController::imageNamed(QString::fromLatin1(name), ratio, dark);
+    if (!file) {
+      EXPECT_TRUE(picture.isNull());
+      continue;
+    }
+    QImage drawn(QStringLiteral(":/images/") + file);
+    drawn.setDevicePixelRatio(picture.devicePixelRatio());
+    EXPECT_EQ(picture.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+              drawn.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    EXPECT_EQ(picture.deviceIndependentSize(), QSizeF(280, 240));
+    EXPECT_EQ(ViewController::imageNamed(QString::fromLatin1(name), ratio, dark).cacheKey(),
+              picture.cacheKey());
+  }
+}
+
+// The application's palette for one test: a dark desktop's (Qt derives light text and the rest
+// from a dark grey), or the light one it started with.
+struct DesktopPalette {
+  explicit DesktopPalette(bool dark) { set(dark); }
+  ~DesktopPalette() { QApplication::setPalette(started); }
+  void set(bool dark) {
+    QApplication::setPalette(dark ? QPalette(QColor(0x35, 0x35, 0x35), QColor(0x35, 0x35, 0x35))
+                                  : started);
+  }
+  const QPalette started = QApplication::palette();
+};
+
+// Counts the paint events of one widget.
+struct Paints : QObject {
+  explicit Paints(QWidget& widget) { widget.installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    count += event->type() == QEvent::Paint;
+    return false;
+  }
+  int count = 0;
+};
+
+// The window shows its pictures for its own screen and follows the desktop's palette while it
+// runs, back to the layout's own style sheet; a progress picture set again costs no repaint.
+TEST(WindowPictures, FollowTheScreenAndThePaletteAndRepaintOnlyAChange) {
+  DesktopPalette desktop(false);
+  ViewController window;
+  window.show();
+  const QString layout = window.styleSheet();
+  const qreal ratio = window.devicePixelRatio();
+  EXPECT_EQ(ratio, qEnvironmentVariable("QT_SCALE_FACTOR", "1").toDouble());  // 200 % is 200 %
+  const QLabel& device = *window.Device_1_Image();
+  for (const bool dark : {false, true, false}) {
+    desktop.set(dark);
+    EXPECT_TRUE(waitUntil([&] { return window.darkLook() == dark; })) << dark;
+    EXPECT_EQ(device.pixmap().cacheKey(),
+              ViewController::imageNamed(u"device", ratio, dark).cacheKey());
+    EXPECT_EQ(device.pixmap().devicePixelRatio(), ratio > 1 ? 2 : 1);
+    EXPECT_EQ(device.pixmap().deviceIndependentSize(), QSizeF(280, 240));
+  }
+  EXPECT_EQ(window.styleSheet(), layout);
+
+  window.setUpUpdateHexUI();
+  Paints paints(*window.Device_1_Image());
+  ASSERT_TRUE(waitUntil([&] { return paints.count > 0; }));
+  paints.count = 0;
+  for (uint32_t sent = 0; sent < 100; ++sent)
+    window.showProgressPicture(0, sent, 4800);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(paints.count, 0);
+  window.showProgressPicture(1, 240, 4800);
+  EXPECT_TRUE(waitUntil([&] { return paints.count > 0; }));
+}
+
+// WCAG 2's contrast ratio: the lighter colour's relative luminance over the darker's, each + 0.05.
+double contrast(QRgb a, QRgb b) {
+  const auto luminance = [](QRgb c) {
+    const auto linear = [](int v) {
+      const double s = v / 255.0;
+      return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+  };
+  const double one = luminance(a), other = luminance(b);
+  return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+}
+
+// The contrast of the text in `area` (in `shot`'s own units) on the rendered pixels: inside a
+// frame's width, the commonest colour is what is behind the text, the pixel farthest from it the
+// ink. Glyph stems are solid at these sizes, so the ink's own colour is among the pixels.
+double textContrast(const QPixmap& shot, QRect area) {
+  const QImage image = shot.toImage();
+  const qreal scale = shot.devicePixelRatio();
+  area.adjust(3, 3, -3, -3);
+  const QRect pixels =
+      QRect((QPointF(area.topLeft()) * scale).toPoint(), area.size() * scale) & image.rect();
+  std::map<QRgb, int> counts;
+  for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+    for (int x = pixels.left(); x <= pixels.right(); ++x)
+      ++counts[image.pixel(x, y)];
+  if (counts.empty()) return 0;
+  const QRgb behind = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                        return a.second < b.second;
+                      })->first;
+  double most = 1;
+  for (const auto& [colour, count] : counts)
+    most = std::max(most, contrast(colour, behind));
+  return most;
+}
+
+using Contrasts = std::vector<std::pair<std::string, double>>;
+
+// Each of `texts` that shows a text and is enabled, as `surface` renders it now. WCAG asks nothing
+// of a disabled control's text.
+void measure(QWidget& surface, const QList<QWidget*>& texts, Contrasts& out) {
+  const QPixmap shot = surface.grab();
+  for (QWidget* text : texts) {
+    const QString shown =
+        text->property(qobject_cast<QComboBox*>(text) ? "currentText" : "text").toString();
+    if (!text->isVisible() || !text->isEnabled() || shown.isEmpty()) continue;
+    out.emplace_back(shown.toStdString(),
+                     textContrast(shot, QRect(text->mapTo(&surface, QPoint()), text->size())));
+  }
+}
+
+struct Look {
+  std::string name;
+  int steps;  // how far along the road (WindowRig::walk)
+  BoardFaults faults;
+  std::function<void(WindowRig&, Contrasts&)> then = {};
+  std::string screenshot = {};  // of the dark look, if one is kept
+};
+
+void PrintTo(const Look& look, std::ostream* out) {
+  *out << look.name;
+}
+
+class WindowContrast : public ::testing::TestWithParam<std::tuple<Look, bool>> {};
+
+// In each state, on a light and on a dark desktop, every text the window shows stands out from
+// what is behind it by WCAG's 4.5:1 at least, measured on the rendered window: the labels, the
+// button, the variant pop-up and its list, the download bar over its empty and its full track, the
+// gauge's figure and the alert.
+TEST_P(WindowContrast, EveryTextStandsOut) {
+  const auto& [look, dark] = GetParam();
+  const DesktopPalette desktop(dark);
+  WindowRig rig(look.faults);
+  rig.walk(look.steps);
+  Contrasts seen;
+  if (look.then) look.then(rig, seen);
+  ViewController& w = rig.window;
+  ASSERT_EQ(w.darkLook(), dark);
+  measure(w,
+          {w.popUpBtn(), w.VerMessage(), w.HintMessage1(), w.ActionButton(), w.DownloadProgress()},
+          seen);
+  EXPECT_FALSE(seen.empty());
+  for (const auto& [text, ratio] : seen)
+    EXPECT_GE(ratio, 4.5) << text;
+  if (dark && !look.screenshot.empty()) saveScreenshot(w.grab(), look.screenshot);
+}
+
+// The figure on the gauge.
+void figure(WindowRig& rig, Contrasts& seen) {
+  const QLabel& gauge = *rig.window.Device_1_Image();
+  const QRect figure(gauge.mapTo(&rig.window, gauge.rect().center() - QPoint(50, 25)),
+                     QSize(100, 50));
+  seen.emplace_back("figure", textContrast(rig.window.grab(), figure));
+}
+
+// The variant list, opened.
+void variantList(WindowRig& rig, Contrasts& seen) {
+  QComboBox& popUp = *rig.window.popUpBtn();
+  popUp.showPopup();
+  QAbstractItemView& list = *popUp.view();
+  ASSERT_TRUE(waitUntil([&] { return list.isVisible(); }));
+  const QPixmap shot = list.viewport()->grab();
+  for (int row = 0; row < popUp.count(); ++row) {
+    seen.emplace_back("item " + popUp.itemText(row).toStdString(),
+                      textContrast(shot, list.visualRect(list.model()->index(row, 0))));
+  }
+  popUp.hidePopup();
+}
+
+// The window's own alert over the Server error view.
+void ownAlert(WindowRig& rig, Contrasts& seen) {
+  rig.window.setAlertPresenter({});
+  QTimer::singleShot(0, &rig.window, [&] {
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+      return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr;
+    }));
+    measure(*box, box->findChildren<QWidget*>(), seen);
+    box->accept();
+  });
+  rig.sim.engine.showErrorAlertWithMessage(kRefused);
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Looks, WindowContrast, ::testing::Combine(::testing::Values(
+    Look{"loading", 0, {}},
+    Look{"connect_prompt", 1, {}},
+    Look{"ready", 3, {}, variantList, "ready-dark"},
+    // The download bar's text over its empty track, then over its full one.
+    Look{"downloading", 4, {}, [](WindowRig& rig, Contrasts&) {
+      rig.sim.engine.downloadProgress(7000, 0); }},
+    Look{"downloaded", 4, {}, [](WindowRig& rig, Contrasts&) {
+      rig.sim.engine.downloadProgress(9, 9); }},
+    Look{"programming", 5, {.silentAfter = 43}, figure, "programming-dark"},
+    Look{"updated", 5, {}},
+    Look{"update_failed", 5, {.wrongChecksum = true}},
+    Look{"server_error", 2, {}, ownAlert},
+    Look{"setup_error", 4, {}, [](WindowRig& rig, Contrasts&) {
+      rig.sim.engine.firmwareStored(0x1234); }}), ::testing::Bool()),
+    [](const auto& info) {
+      return std::get<0>(info.param).name + (std::get<1>(info.param) ? "_dark" : "_light"); });
+// clang-format on
+#pragma GCC diagnostic pop
 
 // The version is server text: markup in it shows as it stands, never rendered.
 TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {

@@ -89,10 +89,11 @@ void screenshot(ViewController& window, QWidget& box, const char* name) {
   const char* dir = std::getenv("TRIDENT_SCREENSHOT_DIR");
   if (!dir || !*dir) return;
   QPixmap shot = window.grab();
-  QPainter painter(&shot);
-  painter.fillRect(shot.rect(), QColor(15, 23, 42, 70));
+  QPainter painter(&shot);  // in the window's own units, whatever the screen's scale
+  painter.fillRect(window.rect(), QColor(15, 23, 42, 70));
   const QPixmap over = box.grab();
-  painter.drawPixmap((shot.width() - over.width()) / 2, (shot.height() - over.height()) / 3, over);
+  painter.drawPixmap((window.width() - box.width()) / 2, (window.height() - box.height()) / 3,
+                     over);
   painter.end();
   EXPECT_TRUE(shot.save(QDir(QString::fromLocal8Bit(dir)).filePath(name), "PNG"));
 }

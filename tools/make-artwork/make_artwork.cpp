@@ -2,6 +2,12 @@
 // build never runs this; scripts/make-artwork rebuilds them after a change here.
 //
 //   trident-make-artwork IMAGES_DIR ICON_FILE
+//
+// Every picture comes twice: NAME.png for screens at 100 % and NAME@2x.png, twice as many pixels
+// each way, for screens at 200 % (Qt's naming), both drawn from the same vector shapes so neither
+// is a scaled copy of the other. The pictures whose light shapes would vanish on a dark window
+// (the gauge's white face, the board's dark case and cable) also come as NAME-dark.png and
+// NAME-dark@2x.png; the others read on either background as they are.
 
 #include <QConicalGradient>
 #include <QDir>
@@ -30,14 +36,22 @@ constexpr int kIconSize = 256;
 constexpr int kProgressSteps = 20;  // pictures "0".."20", 5 % apart
 
 const QColor kInk{0x1f, 0x29, 0x37};
+const QColor kInkDark{0xf1, 0xf5, 0xf9};
 const QColor kTrack{0xe3, 0xe8, 0xef};
+const QColor kTrackDark{0x33, 0x41, 0x55};
 const QColor kAccent{0x1e, 0x6f, 0xd9};
 const QColor kAccentEnd{0x12, 0xb5, 0x9c};
 
+// The window's background the picture is drawn for.
+enum class Look { light, dark };
+
 using Painting = std::function<void(QPainter&)>;
 
-bool save(const QString& file, int width, int height, const Painting& paint) {
-  QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+// `width` and `height` are the picture's size on the window; at `scale` 2 the file has twice as
+// many pixels each way and the same shapes drawn finer.
+bool save(const QString& file, int width, int height, int scale, const Painting& paint) {
+  QImage image(width * scale, height * scale, QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(scale);
   image.fill(Qt::transparent);
   {
     QPainter p(&image);
@@ -81,27 +95,32 @@ QFont boldFont(qreal pixelSize) {
   return font;
 }
 
-void progressGauge(QPainter& p, int step) {
+void progressGauge(QPainter& p, int step, Look look) {
   const QPointF centre(kPictureWidth / 2.0, kPictureHeight / 2.0);
   const qreal face = 108;
   const qreal ring = 90;
   const qreal width = 18;
+  const bool dark = look == Look::dark;
 
   dropShadow(p, centre, face);
   p.setPen(Qt::NoPen);
+  // On a dark window a white face would glare; a slate one, a shade above the window, with a
+  // faint rim keeps the same gauge without lighting up the room.
   QRadialGradient faceFill(centre - QPointF(30, 40), face * 1.6);
-  faceFill.setColorAt(0, Qt::white);
-  faceFill.setColorAt(1, QColor(0xf1, 0xf4, 0xf8));
+  faceFill.setColorAt(0, dark ? QColor(0x2b, 0x38, 0x4d) : QColor(Qt::white));
+  faceFill.setColorAt(1, dark ? QColor(0x1c, 0x26, 0x37) : QColor(0xf1, 0xf4, 0xf8));
   p.setBrush(faceFill);
+  if (dark) p.setPen(QPen(QColor(255, 255, 255, 40), 1.5));
   p.drawEllipse(centre, face, face);
 
   const QRectF arcBox(centre.x() - ring, centre.y() - ring, 2 * ring, 2 * ring);
   p.setBrush(Qt::NoBrush);
-  p.setPen(QPen(kTrack, width, Qt::SolidLine, Qt::FlatCap));
+  p.setPen(QPen(dark ? kTrackDark : kTrack, width, Qt::SolidLine, Qt::FlatCap));
   p.drawEllipse(arcBox);
 
   // Quiet marks at every 25 % give the eye a scale without cluttering the face.
-  p.setPen(QPen(QColor(0xc5, 0xcd, 0xd8), 2, Qt::SolidLine, Qt::RoundCap));
+  p.setPen(QPen(dark ? QColor(0x56, 0x66, 0x7e) : QColor(0xc5, 0xcd, 0xd8), 2, Qt::SolidLine,
+                Qt::RoundCap));
   for (int quarter = 0; quarter < 4; ++quarter) {
     p.save();
     p.translate(centre);
@@ -131,10 +150,10 @@ void progressGauge(QPainter& p, int step) {
   const qreal percentWidth = QFontMetricsF(percentFont).horizontalAdvance("%");
   const qreal left = centre.x() - (numberWidth + percentWidth + 2) / 2;
   const qreal baseline = centre.y() + 16;
-  p.setPen(kInk);
+  p.setPen(dark ? kInkDark : kInk);
   p.setFont(numberFont);
   p.drawText(QPointF(left, baseline), figure);
-  p.setPen(QColor(0x64, 0x74, 0x8b));
+  p.setPen(dark ? QColor(0x94, 0xa3, 0xb8) : QColor(0x64, 0x74, 0x8b));
   p.setFont(percentFont);
   p.drawText(QPointF(left + numberWidth + 2, baseline), "%");
 }
@@ -201,18 +220,22 @@ void arcadeButton(QPainter& p, QPointF centre, qreal radius, QColor cap) {
   p.drawEllipse(centre - QPointF(radius * 0.3, radius * 0.38), radius * 0.35, radius * 0.22);
 }
 
-void devicePicture(QPainter& p) {
+void devicePicture(QPainter& p, Look look) {
+  // A dark case and cable would melt into a dark window: there they are a grey lighter, and the
+  // case's edge catches the light.
+  const bool dark = look == Look::dark;
   // The board's cable leaves the top edge and ends in its USB plug, ready to be connected.
   QPainterPath cable;
   cable.moveTo(214, 64);
   cable.cubicTo(214, 36, 246, 40, 250, 20);
-  p.setPen(QPen(QColor(0x33, 0x38, 0x44), 7, Qt::SolidLine, Qt::RoundCap));
+  p.setPen(QPen(dark ? QColor(0x6b, 0x75, 0x87) : QColor(0x33, 0x38, 0x44), 7, Qt::SolidLine,
+                Qt::RoundCap));
   p.drawPath(cable);
   p.save();
   p.translate(250, 16);
   p.rotate(12);
   p.setPen(Qt::NoPen);
-  p.setBrush(QColor(0x2a, 0x2e, 0x38));
+  p.setBrush(dark ? QColor(0x55, 0x5e, 0x6e) : QColor(0x2a, 0x2e, 0x38));
   p.drawRoundedRect(QRectF(-9, -6, 18, 20), 4, 4);
   p.setBrush(QColor(0xc9, 0xd1, 0xdc));
   p.drawRect(QRectF(-7, -16, 14, 11));
@@ -224,7 +247,13 @@ void devicePicture(QPainter& p) {
   // The case, seen from above: a dark top panel with a lighter bevel.
   const QRectF body(14, 62, 252, 160);
   shadedSlab(p, body, 22, QLinearGradient(body.topLeft(), body.bottomLeft()),
-             QColor(0x3a, 0x40, 0x4e), QColor(0x1c, 0x1f, 0x27));
+             dark ? QColor(0x4b, 0x53, 0x64) : QColor(0x3a, 0x40, 0x4e),
+             dark ? QColor(0x2a, 0x2f, 0x3b) : QColor(0x1c, 0x1f, 0x27));
+  if (dark) {
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(255, 255, 255, 70), 1.5));
+    p.drawRoundedRect(body.adjusted(0.75, 0.75, -0.75, -0.75), 21, 21);
+  }
   const QRectF panel = body.adjusted(8, 8, -8, -8);
   QLinearGradient plate(panel.topLeft(), panel.bottomRight());
   plate.setColorAt(0, QColor(0x2c, 0x32, 0x3f));
@@ -375,22 +404,40 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: trident-make-artwork IMAGES_DIR ICON_FILE\n");
     return 2;
   }
+  const QString icon = QString::fromLocal8Bit(argv[2]);
+  if (!icon.endsWith(".png")) {
+    std::fprintf(stderr, "trident-make-artwork: %s: the icon must be a .png file\n", argv[2]);
+    return 2;
+  }
   const QDir images(QString::fromLocal8Bit(argv[1]));
   if (!images.mkpath(".")) {
     std::fprintf(stderr, "trident-make-artwork: cannot create %s\n", argv[1]);
     return 1;
   }
+  // NAME.png and NAME@2x.png.
+  const auto bothScales = [](const QString& file, int width, int height, const Painting& paint) {
+    const QString base = file.chopped(4);  // without ".png"
+    return save(base + ".png", width, height, 1, paint) &&
+           save(base + "@2x.png", width, height, 2, paint);
+  };
   auto picture = [&](const QString& name, const Painting& paint) {
-    return save(images.filePath(name + ".png"), kPictureWidth, kPictureHeight, paint);
+    return bothScales(images.filePath(name + ".png"), kPictureWidth, kPictureHeight, paint);
+  };
+  // The light look under NAME, the dark one under NAME-dark.
+  auto lookPicture = [&](const QString& name, const std::function<void(QPainter&, Look)>& paint) {
+    return picture(name, [&](QPainter& p) { paint(p, Look::light); }) &&
+           picture(name + "-dark", [&](QPainter& p) { paint(p, Look::dark); });
   };
 
   bool ok = true;
-  for (int step = 0; step <= kProgressSteps; ++step)
-    ok &= picture(QString::number(step), [step](QPainter& p) { progressGauge(p, step); });
+  for (int step = 0; step <= kProgressSteps; ++step) {
+    ok &= lookPicture(QString::number(step),
+                      [step](QPainter& p, Look look) { progressGauge(p, step, look); });
+  }
   ok &= picture("complete", completeMark);
   ok &= picture("failed", failedMark);
-  ok &= picture("device", devicePicture);
+  ok &= lookPicture("device", devicePicture);
   ok &= picture("loading", loadingPicture);
-  ok &= save(QString::fromLocal8Bit(argv[2]), kIconSize, kIconSize, applicationIcon);
+  ok &= bothScales(icon, kIconSize, kIconSize, applicationIcon);
   return ok ? 0 : 1;
 }
