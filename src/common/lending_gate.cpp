@@ -2,6 +2,42 @@
 
 namespace trident {
 
+void LendingGate::lock() {
+  const auto self = std::this_thread::get_id();
+  MutexLock lock(ownerMutex_);
+  if (depth_ > 0 && holder_ == self) {
+    ++depth_;
+    return;
+  }
+  lock.wait(freed_, [this]() REQUIRES(ownerMutex_) { return depth_ == 0; });
+  holder_ = self;
+  depth_ = 1;
+}
+
+bool LendingGate::tryLock() {
+  const auto self = std::this_thread::get_id();
+  MutexLock lock(ownerMutex_);
+  if (depth_ > 0 && holder_ == self) {
+    ++depth_;
+    return true;
+  }
+  if (!lock.waitUntil(freed_, std::chrono::steady_clock::now() + kOwnerWait,
+                      [this]() REQUIRES(ownerMutex_) { return depth_ == 0; }))
+    return false;
+  holder_ = self;
+  depth_ = 1;
+  return true;
+}
+
+void LendingGate::unlock() {
+  bool freed;
+  {
+    MutexLock lock(ownerMutex_);
+    freed = --depth_ == 0;
+  }
+  if (freed) freed_.notify_all();
+}
+
 void LendingGate::post(std::function<void()> work) {
   if (handedOver_.load() == 0 && tryLock()) {
     if (!heldBack_ && !closed_) {

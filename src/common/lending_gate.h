@@ -2,9 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <mutex>
+#include <thread>
 
 #include "common/executor.h"
 #include "common/thread_annotations.h"
@@ -63,20 +64,23 @@ class CAPABILITY("lending gate") LendingGate final : public Executor {
   // objects go.
   void close() EXCLUDES(this);
 
-  void lock() ACQUIRE() { mutex_.lock(); }
-  void unlock() RELEASE() { mutex_.unlock(); }
+  void lock() ACQUIRE();
+  void unlock() RELEASE();
 
  private:
   // The owner's stretches inside the objects are short (a tick, a click, an answer), and work
   // handed over waits for everything else the owner has to do (a repaint): a short wait for the
   // owner to come out costs less. A modal alert keeps it inside for good, hence the limit.
   static constexpr std::chrono::milliseconds kOwnerWait{2};
-  bool tryLock() TRIDENT_TSA(try_acquire_capability(true)) {
-    return mutex_.try_lock_for(kOwnerWait);
-  }
+  bool tryLock() TRIDENT_TSA(try_acquire_capability(true));
 
   Executor& next_;
-  std::recursive_timed_mutex mutex_;
+  // The gate's own lock: a thread and how often it has taken it. (Built on a mutex and a
+  // condition, which ThreadSanitizer follows; it does not see a timed recursive mutex taken.)
+  Mutex ownerMutex_;
+  std::condition_variable freed_;
+  std::thread::id holder_ GUARDED_BY(ownerMutex_);
+  int depth_ GUARDED_BY(ownerMutex_) = 0;
   // Work handed to `next` and not yet run: later work must not overtake it. Only the poster adds.
   std::atomic<size_t> handedOver_{0};
   bool heldBack_ GUARDED_BY(this) = false;

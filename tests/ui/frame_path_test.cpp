@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <sstream>
 #include <deque>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,9 +86,9 @@ TEST(LendingGate, LendsOnlyWhileNothingStandsInTheWay) {
   gate.close();
   postFromPoster(gate, ran, "closed");
   owner.runAll();
-  EXPECT_EQ(ran, (std::vector<std::string>{"free@poster", "ownerInside@owner",
-                                           "behindWaiting@owner", "freeAgain@poster",
-                                           "heldBack@owner", "closed@owner"}));
+  EXPECT_EQ(ran,
+            (std::vector<std::string>{"free@poster", "ownerInside@owner", "behindWaiting@owner",
+                                      "freeAgain@poster", "heldBack@owner", "closed@owner"}));
 }
 
 // Views asked for on the HID thread reach the window only on the GUI thread, in order; of the
@@ -149,8 +149,7 @@ TEST(ConsoleDiagnostics, WrittenBehindKeepsTheOrderAndLosesNothing) {
   std::istringstream lines(readFile(file));
   int count = 0;
   for (std::string line; std::getline(lines, line); ++count) {
-    const std::string expected =
-        (count % 2 ? "trace " : "log ") + std::to_string(count / 2);
+    const std::string expected = (count % 2 ? "trace " : "log ") + std::to_string(count / 2);
     ASSERT_TRUE(line.ends_with((count % 2 ? "" : "] ") + expected)) << line;
     if (count % 2 == 0) {
       EXPECT_NE(line.find(" trident-updater["), std::string::npos) << line;
