@@ -7,14 +7,13 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <deque>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/diagnostics.h"
+#include "common/event_loop.h"
 #include "common/lending_gate.h"
 #include "engine/engine_rig.h"
 #include "support/test_support.h"
@@ -23,30 +22,10 @@
 namespace trident::testing {
 namespace {
 
-// The owner's event loop: work waits until the test runs it, on the test's thread.
-class OwnerQueue final : public Executor {
- public:
-  void post(std::function<void()> work) override {
-    MutexLock lock(mutex_);
-    queue_.push_back(std::move(work));
-  }
-  void runAll() {
-    for (;;) {
-      std::function<void()> next;
-      {
-        MutexLock lock(mutex_);
-        if (queue_.empty()) return;
-        next = std::move(queue_.front());
-        queue_.pop_front();
-      }
-      next();
-    }
-  }
-
- private:
-  Mutex mutex_;
-  std::deque<std::function<void()>> queue_ GUARDED_BY(mutex_);
-};
+// The owner's event loop: work waits until the test runs all of it, on the test's thread.
+void runAll(EventLoop& owner) {
+  owner.runUntil([] { return false; }, std::chrono::milliseconds(0));
+}
 
 // Posts `name` from a thread of its own, as the HID thread does; the work records where it ran.
 void postFromPoster(LendingGate& gate, std::vector<std::string>& ran, const std::string& name) {
@@ -62,7 +41,7 @@ void postFromPoster(LendingGate& gate, std::vector<std::string>& ran, const std:
 // earlier still waits, nothing holds it back and the gate is open; otherwise the work waits for
 // the owner, in the order it came.
 TEST(LendingGate, LendsOnlyWhileNothingStandsInTheWay) {
-  OwnerQueue owner;
+  EventLoop owner;
   LendingGate gate(owner);
   std::vector<std::string> ran;
   postFromPoster(gate, ran, "free");
@@ -71,21 +50,21 @@ TEST(LendingGate, LendsOnlyWhileNothingStandsInTheWay) {
     postFromPoster(gate, ran, "ownerInside");
   }
   postFromPoster(gate, ran, "behindWaiting");
-  owner.runAll();
+  runAll(owner);
   postFromPoster(gate, ran, "freeAgain");
   {
     LendingGate::Hold hold(gate);
     gate.holdBack(true);
   }
   postFromPoster(gate, ran, "heldBack");
-  owner.runAll();
+  runAll(owner);
   {
     LendingGate::Hold hold(gate);
     gate.holdBack(false);
   }
   gate.close();
   postFromPoster(gate, ran, "closed");
-  owner.runAll();
+  runAll(owner);
   EXPECT_EQ(ran,
             (std::vector<std::string>{"free@poster", "ownerInside@owner", "behindWaiting@owner",
                                       "freeAgain@poster", "heldBack@owner", "closed@owner"}));
@@ -96,7 +75,7 @@ TEST(LendingGate, LendsOnlyWhileNothingStandsInTheWay) {
 // the board's next events back until it has been shown and dismissed.
 TEST(WindowRelay, BringsTheHidThreadsViewsToTheGuiThreadInOrder) {
   WindowRecorder window;
-  OwnerQueue gui;
+  EventLoop gui;
   LendingGate gate(gui);
   WindowRelay relay(window, gate, gui);  // built here: this is the GUI thread
   std::thread([&] {
@@ -107,7 +86,7 @@ TEST(WindowRelay, BringsTheHidThreadsViewsToTheGuiThreadInOrder) {
     relay.showUpdateResult(true);
   }).join();
   EXPECT_TRUE(window.events.empty());
-  gui.runAll();
+  runAll(gui);
   EXPECT_EQ(window.events,
             (std::vector<std::string>{"setUpUpdateHexUI", "showUpdateResult(complete)"}));
   EXPECT_EQ(window.pictures, std::vector<int>{20});
@@ -122,7 +101,7 @@ TEST(WindowRelay, BringsTheHidThreadsViewsToTheGuiThreadInOrder) {
   std::vector<std::string> ran;
   postFromPoster(gate, ran, "afterAlert");
   EXPECT_TRUE(ran.empty());
-  gui.runAll();
+  runAll(gui);
   EXPECT_EQ(window.events.back(), "alertA(stopped)");
   postFromPoster(gate, ran, "dismissed");
   EXPECT_EQ(ran, (std::vector<std::string>{"afterAlert@owner", "dismissed@poster"}));
