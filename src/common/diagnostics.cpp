@@ -41,17 +41,28 @@ std::string systemLogPrefix(std::string_view programName) {
 ConsoleDiagnostics::ConsoleDiagnostics(std::string programName, std::FILE* logStream,
                                        std::FILE* traceStream, Writing writing)
     : programName_(std::move(programName)), log_(logStream), trace_(traceStream) {
-  if (writing == Writing::behind) writer_ = std::thread([this] { writeBehind(); });
+  if (writing == Writing::atOnce) return;
+  behind_ = std::make_shared<Behind>();
+  writer_ = std::thread([behind = behind_] { behind->run(); });
 }
 
 ConsoleDiagnostics::~ConsoleDiagnostics() {
-  if (!writer_.joinable()) return;
+  if (!behind_) return;
+  bool ended;
   {
-    MutexLock lock(mutex_);
-    ending_ = true;
+    MutexLock lock(behind_->mutex);
+    behind_->ending = true;
+    behind_->changed.notify_all();
+    const auto deadline = std::chrono::steady_clock::now() + kEndLimit;
+    while (!behind_->ended &&
+           lock.waitOnce(behind_->changed, deadline) == std::cv_status::no_timeout) {
+    }
+    ended = behind_->ended;
   }
-  gathered_.notify_all();
-  writer_.join();
+  if (ended)
+    writer_.join();
+  else
+    writer_.detach();  // stuck in a write nobody takes; it keeps what it shares
 }
 
 void ConsoleDiagnostics::systemLog(std::string_view line) {
@@ -70,29 +81,33 @@ void ConsoleDiagnostics::standardOutput(std::string_view text) {
 }
 
 void ConsoleDiagnostics::put(std::FILE* stream, std::string text) {
-  MutexLock lock(mutex_);
-  if (!writer_.joinable()) {
-    write({{stream, std::move(text)}});
+  if (behind_) {
+    MutexLock lock(behind_->mutex);
+    behind_->waiting.push_back({stream, std::move(text)});
+    // Only the first text of a batch wakes the writer; the rest join it while it gathers.
+    if (behind_->waiting.size() == 1) behind_->changed.notify_all();
     return;
   }
-  waiting_.push_back({stream, std::move(text)});
-  // Only the first text of a batch wakes the writer; the rest join it while it gathers.
-  if (waiting_.size() == 1) gathered_.notify_all();
+  MutexLock lock(mutex_);
+  write({{stream, std::move(text)}});
 }
 
-void ConsoleDiagnostics::writeBehind() {
-  for (bool ending = false; !ending;) {
+void ConsoleDiagnostics::Behind::run() {
+  for (bool last = false; !last;) {
     std::deque<Text> batch;
     {
-      MutexLock lock(mutex_);
-      lock.wait(gathered_, [this]() REQUIRES(mutex_) { return !waiting_.empty() || ending_; });
-      lock.waitUntil(gathered_, std::chrono::steady_clock::now() + kGatherTime,
-                     [this]() REQUIRES(mutex_) { return ending_; });
-      batch.swap(waiting_);
-      ending = ending_;
+      MutexLock lock(mutex);
+      lock.wait(changed, [this]() REQUIRES(mutex) { return !waiting.empty() || ending; });
+      lock.waitUntil(changed, std::chrono::steady_clock::now() + kGatherTime,
+                     [this]() REQUIRES(mutex) { return ending; });
+      batch.swap(waiting);
+      last = ending;
     }
     write(batch);
   }
+  MutexLock lock(mutex);
+  ended = true;
+  changed.notify_all();
 }
 
 void ConsoleDiagnostics::write(const std::deque<Text>& texts) {
@@ -102,8 +117,7 @@ void ConsoleDiagnostics::write(const std::deque<Text>& texts) {
     std::string run;
     for (; it != texts.end() && it->stream == stream; ++it)
       run.append(it->text);
-    std::fwrite(run.data(), 1, run.size(), stream);
-    std::fflush(stream);
+    writeThrough(stream, run);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,11 +34,13 @@ class Diagnostics {
 // only hands its text to a thread of the writer's own, which writes what gathered every
 // kGatherTime (prefix and stamp are still taken at the call): the window answers the board's
 // frames on its HID thread, and five writes per frame were a tenth of the wire's time. Nothing is
-// lost at the end: the destructor writes whatever waits.
+// lost at the end: the destructor waits for whatever waits to be written, up to kEndLimit. A
+// stream nobody reads (a full pipe) cannot hold the program's end beyond that.
 class ConsoleDiagnostics final : public Diagnostics {
  public:
   enum class Writing { atOnce, behind };
   static constexpr std::chrono::milliseconds kGatherTime{20};
+  static constexpr std::chrono::seconds kEndLimit{2};
 
   explicit ConsoleDiagnostics(std::string programName, std::FILE* logStream = stderr,
                               std::FILE* traceStream = stdout, Writing writing = Writing::atOnce);
@@ -55,8 +58,16 @@ class ConsoleDiagnostics final : public Diagnostics {
     std::FILE* stream;
     std::string text;
   };
+  // What the writer thread shares with the rest; it keeps it when it has to be left behind.
+  struct Behind {
+    Mutex mutex;
+    std::condition_variable changed;
+    std::deque<Text> waiting GUARDED_BY(mutex);
+    bool ending GUARDED_BY(mutex) = false;
+    bool ended GUARDED_BY(mutex) = false;
+    void run();
+  };
   void put(std::FILE* stream, std::string text);
-  void writeBehind();
   static void write(const std::deque<Text>& texts);
 
   std::string programName_;
@@ -64,11 +75,8 @@ class ConsoleDiagnostics final : public Diagnostics {
   std::FILE* trace_;
   Mutex mutex_;  // one writer at a time, so lines never interleave
   bool traceEnabled_ GUARDED_BY(mutex_) = true;
-  // Written behind: what waits for the writer, and whether it is to end.
-  std::condition_variable gathered_;
-  std::deque<Text> waiting_ GUARDED_BY(mutex_);
-  bool ending_ GUARDED_BY(mutex_) = false;
-  std::thread writer_;  // last: it starts once the rest is there
+  std::shared_ptr<Behind> behind_;  // none: written at once
+  std::thread writer_;
 };
 
 class NullDiagnostics final : public Diagnostics {

@@ -1,6 +1,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -41,6 +42,17 @@ std::string systemDescription() {
   utsname name{};
   if (::uname(&name) != 0) return "unknown";
   return std::string(name.sysname) + " " + name.release + " " + name.machine;
+}
+
+void writeThrough(std::FILE* stream, std::string_view text) {
+  std::fflush(stream);
+  const int fd = fileno(stream);
+  while (!text.empty()) {
+    const ssize_t wrote = ::write(fd, text.data(), text.size());
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return;  // nowhere to write it: diagnostics never stop the program
+    text.remove_prefix(static_cast<size_t>(wrote));
+  }
 }
 
 bool isTerminal(std::FILE* stream) {

@@ -34,6 +34,11 @@ std::tm utcTime(std::time_t seconds) {
   return utc;
 }
 
+void writeThrough(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
 bool isTerminal(std::FILE* stream) {
   return ::_isatty(::_fileno(stream)) != 0;
 }

@@ -137,5 +137,19 @@ TEST(ConsoleDiagnostics, WrittenBehindKeepsTheOrderAndLosesNothing) {
   EXPECT_EQ(count, 1000);
 }
 
+// A trace nobody reads (a pipe whose reader went quiet) holds the end for kEndLimit at most, and
+// leaves nothing in the stream's buffer for the program's own end to block on.
+TEST(ConsoleDiagnostics, ATraceNobodyReadsDoesNotHoldTheEnd) {
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  std::FILE* trace = ::fdopen(pipeFds[1], "w");
+  {
+    ConsoleDiagnostics diag("trident-updater", stderr, trace, ConsoleDiagnostics::Writing::behind);
+    diag.standardOutput(std::string(1 << 20, 'x'));  // far more than a pipe holds
+  }
+  EXPECT_EQ(std::fflush(trace), 0);  // nothing waits in the buffer
+  // Both ends stay open: the writer left behind stays blocked until the tests end.
+}
+
 }  // namespace
 }  // namespace trident::testing
