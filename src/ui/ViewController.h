@@ -34,6 +34,8 @@ QT_END_NAMESPACE
 
 namespace trident {
 
+class WindowAccessibility;
+
 // The one window. It owns the seven outlets of ViewController.ui and applies each visible state the
 // engine asks for, in the order the views are changed in; it decides nothing about the update.
 // Everything here runs on the GUI thread.
@@ -129,6 +131,7 @@ class ViewController final : public QWidget, public WindowPort {
   void setImage(QLabel* view, QStringView name);
 
   std::unique_ptr<Ui::ViewController> ui_;
+  std::unique_ptr<WindowAccessibility> accessibility_;
   std::filesystem::path staleHexFile_;
   Hooks hooks_;
   AlertPresenter presentAlert_ = presentModalAlert;
