@@ -3,6 +3,8 @@
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
 #include <QComboBox>
+#include <QEvent>
+#include <QFocusFrame>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -14,6 +16,15 @@ namespace {
 
 // The property by which the progress picture leads its accessible interface to its progress.
 constexpr const char* kProgressProperty = "tridentProgrammingProgress";
+
+// The focus rings are drawn in the colour of the window's text, which stands out from the window as
+// its text does, on a light palette and on a dark one, and from the button's blue (4:1 and more).
+// The button's takes the place of its padding, so nothing moves when the focus comes; the pop-up's
+// is a frame around it, as a style sheet of its own would change its whole look.
+constexpr const char* kActionFocusRing =
+    "QPushButton#ActionButton:focus { border: 3px solid palette(window-text); padding: 6px 33px; }";
+constexpr const char* kVariantsFocusRing =
+    "QFocusFrame { border: 2px solid palette(window-text); border-radius: 4px; }";
 
 // The progress picture as assistive technology reads it: a progress bar with its percentage while
 // the board is being programmed, a picture with its name otherwise.
@@ -115,7 +126,8 @@ void ProgrammingProgress::ended() {
 WindowAccessibility::WindowAccessibility(Parts parts)
     : parts_(parts),
       progress_(parts.progressPicture),
-      variantsLabel_(tr("Firmware variant"), parts.variants.parentWidget()) {
+      variantsLabel_(tr("Firmware variant"), parts.variants.parentWidget()),
+      variantsRing_(parts.variants.parentWidget()) {
   static const bool installed = (QAccessible::installFactory(windowFactory), true);
   static_cast<void>(installed);
   // An interface made before this factory could make it (a screen reader may ask while the
@@ -136,10 +148,16 @@ WindowAccessibility::WindowAccessibility(Parts parts)
   parts_.hint.setAccessibleDescription(tr("Status"));
   parts_.download.setAccessibleDescription(tr("How much of the firmware has been downloaded"));
 
+  QWidget::setTabOrder(&parts_.variants, &parts_.action);
+  parts_.action.setStyleSheet(QString::fromLatin1(kActionFocusRing));
+  variantsRing_.setStyleSheet(QString::fromLatin1(kVariantsFocusRing));
+  parts_.action.installEventFilter(this);
+  parts_.variants.installEventFilter(this);
   // On Linux, Qt names a pop-up by its selection, and its label by a relation to a label whose
   // buddy it is. The window has no room to show one.
   variantsLabel_.setBuddy(&parts_.variants);
   variantsLabel_.hide();
+  settleFocusSoon();
 }
 
 void WindowAccessibility::hintChanged() {
@@ -149,6 +167,40 @@ void WindowAccessibility::hintChanged() {
 void WindowAccessibility::resultShown(QStringView name) {
   parts_.resultPicture.setAccessibleName(name == u"complete" ? tr("Update complete")
                                                              : tr("Update failed"));
+}
+
+bool WindowAccessibility::eventFilter(QObject* watched, QEvent* event) {
+  const auto type = event->type();
+  if (watched == &parts_.variants && (type == QEvent::FocusIn || type == QEvent::FocusOut))
+    variantsRing_.setWidget(type == QEvent::FocusIn ? &parts_.variants : nullptr);
+  if (watched == &parts_.action &&
+      (type == QEvent::Show || type == QEvent::Hide || type == QEvent::EnabledChange)) {
+    settleFocusSoon();
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void WindowAccessibility::settleFocusSoon() {
+  // Settled once the window has applied its whole view: the hint, which the focus brings to the
+  // screen reader, is then the view's own.
+  if (focusSettling_) return;
+  focusSettling_ = true;
+  QMetaObject::invokeMethod(this, &WindowAccessibility::settleFocus, Qt::QueuedConnection);
+}
+
+void WindowAccessibility::settleFocus() {
+  focusSettling_ = false;
+  QPushButton& action = parts_.action;
+  const QWidget* focus = action.window()->focusWidget();
+  if (!action.isHidden() && action.isEnabled()) {
+    // Keyboard users choosing a variant in the pop-up keep their place there while its release is
+    // fetched again; everyone else finds Enter and Space on the button.
+    if (focus != &parts_.variants) action.setFocus(Qt::OtherFocusReason);
+  } else if (!focus || focus->isHidden() || !focus->isEnabled()) {
+    // Nothing to press: the focus goes to the hint (outside the Tab order), so that a screen
+    // reader reads what the window is doing instead of a part that went away.
+    parts_.hint.setFocus(Qt::OtherFocusReason);
+  }
 }
 
 }  // namespace trident

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QElapsedTimer>
+#include <QFocusFrame>
 #include <QLabel>
 #include <QObject>
 #include <QStringView>
@@ -12,6 +13,7 @@
 #include <cstdint>
 
 class QComboBox;
+class QEvent;
 class QProgressBar;
 class QPushButton;
 
@@ -65,9 +67,10 @@ class ProgrammingProgress final : public QObject {
   QTimer held_;  // announces a figure the interval held back, once the interval is over
 };
 
-// The window for screen readers: every part has an accessible name (pictures by what they show),
-// and the action button carries the hint as its description. The window tells it what changes; it
-// decides nothing else.
+// The window for blind and keyboard users: every part has an accessible name (pictures by what
+// they show), the action button carries the hint as its description and takes the keyboard focus
+// whenever it appears, the variant pop-up comes before it in the focus order, and both draw a
+// focus ring that can be seen. The window tells it what changes; it decides nothing else.
 class WindowAccessibility final : public QObject {
   Q_OBJECT
 
@@ -96,12 +99,19 @@ class WindowAccessibility final : public QObject {
   void programmingProgress(uint32_t sent, uint32_t total) { progress_.frame(sent, total); }
   void programmingEnded() { progress_.ended(); }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void resultShown(QStringView name);
+  void settleFocusSoon();
+  void settleFocus();
 
   Parts parts_;
   ProgrammingProgress progress_;
-  QLabel variantsLabel_;  // names the pop-up; never shown
+  QLabel variantsLabel_;        // names the pop-up; never shown
+  QFocusFrame variantsRing_;    // around the pop-up while it has the focus
+  bool focusSettling_ = false;  // settleFocus is queued
 };
 
 }  // namespace trident
