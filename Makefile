@@ -68,6 +68,7 @@ test-clang: deps
 
 bench: build
 	$(BUILD_DIR)/bench/trident_engine_bench
+	$(BUILD_DIR)/bench/trident_window_bench
 	bench/flash-largest-update $(BUILD_DIR)
 	bench/usb-latency $(BUILD_DIR)
 	bench/several-boards $(BUILD_DIR)

@@ -90,5 +90,8 @@ int main(int argc, char** argv) {
   quitOnTerminationSignals();
   UpdaterApp updater(std::move(config), diag);
   updater.window().show();
+  // Keyboard users start typing at once. On a desktop the window manager has the last word; on a
+  // display without one (a kiosk) nobody else would give the window the keyboard.
+  updater.window().activateWindow();
   return QApplication::exec();
 }

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "ui/window_accessibility.h"
 #include "ui_ViewController.h"
 
 // The pictures live in a static library: nothing would pull their resource object into the
@@ -138,6 +139,9 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
   // The version comes from the server: markup in it is shown as it stands, never rendered.
   ui_->VerMessage->setTextFormat(Qt::PlainText);
   ui_->HintMessage1->setTextFormat(Qt::PlainText);
+  accessibility_ = std::make_unique<WindowAccessibility>(WindowAccessibility::Parts{
+      *ui_->popUpBtn, *ui_->Device_1_Image, *ui_->DownloadImage, *ui_->ResultImage,
+      *ui_->VerMessage, *ui_->HintMessage1, *ui_->DownloadProgress, *ui_->ActionButton});
 
   connect(ui_->ActionButton, &QPushButton::clicked, this, &ViewController::actionButtonClicked);
   // `activated` fires for the user's choices only, so filling the pop-up starts no fetch.
@@ -215,6 +219,7 @@ void ViewController::setImage(QLabel* view, QStringView name) {
   if (shown->second == name) return;
   shown->second = name.toString();
   view->setPixmap(pictureNamed(name));
+  accessibility_->pictureShown(*view, name);
 }
 
 void ViewController::followPalette() {
@@ -248,6 +253,7 @@ bool ViewController::event(QEvent* event) {
 
 void ViewController::setHint(const char* text) {
   ui_->HintMessage1->setText(tr(text));
+  accessibility_->hintChanged();
 }
 
 void ViewController::showCloseButton() {
@@ -306,6 +312,7 @@ void ViewController::askBeforeQuitting() {
 void ViewController::programmingEnded() {
   ui_->DownloadProgress->hide();
   programming_ = false;
+  accessibility_->programmingEnded();
   if (quitQuestion_) quitQuestion_->reject();
 }
 
@@ -372,12 +379,14 @@ void ViewController::setUpUpdateHexUI() {
   ui_->VerMessage->hide();
   ui_->ActionButton->hide();
   programming_ = true;
+  accessibility_->programmingStarted();
 }
 
-void ViewController::showProgressPicture(int index, uint32_t, uint32_t) {
+void ViewController::showProgressPicture(int index, uint32_t sent, uint32_t total) {
   const auto last = static_cast<int>(progressImageNames.size()) - 1;
   ui_->Device_1_Image->show();
   setImage(ui_->Device_1_Image, fromUtf8(progressImageNames[std::clamp(index, 0, last)]));
+  accessibility_->programmingProgress(sent, total);
 }
 
 void ViewController::showUpdateResult(bool success) {

@@ -34,6 +34,8 @@ QT_END_NAMESPACE
 
 namespace trident {
 
+class WindowAccessibility;
+
 // The one window. It owns the seven outlets of ViewController.ui and applies each visible state the
 // engine asks for, in the order the views are changed in; it decides nothing about the update.
 // Everything here runs on the GUI thread.
@@ -143,6 +145,7 @@ class ViewController final : public QWidget, public WindowPort {
   void showPicturesAgain();
 
   std::unique_ptr<Ui::ViewController> ui_;
+  std::unique_ptr<WindowAccessibility> accessibility_;
   std::filesystem::path staleHexFile_;
   Hooks hooks_;
   AlertPresenter presentAlert_ = presentModalAlert;

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -543,6 +545,135 @@ TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
   EXPECT_EQ(rig.window.VerMessage()->textFormat(), Qt::PlainText);
   EXPECT_EQ(rig.window.VerMessage()->text(),
             "The lastest version: <b style='color:green'>V9</b>???");
+}
+
+// What a screen reader gets from the window: each part it can see, as its role, its label (a
+// pop-up's), its name and its value, with "*" on the part that holds the focus.
+std::string heard(ViewController& w) {
+  std::string text;
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
+  for (int i = 0; i < window->childCount(); ++i) {
+    QAccessibleInterface* part = window->child(i);
+    if (part->state().invisible) continue;
+    text += text.empty() ? "" : "; ";
+    text += QMetaEnum::fromType<QAccessible::Role>().valueToKey(part->role());
+    for (const auto& label : part->relations(QAccessible::Label))
+      text += " " + label.first->text(QAccessible::Name).toStdString() + ":";
+    text += " \"" + part->text(QAccessible::Name).toStdString() + "\"";
+    if (QAccessibleValueInterface* value = part->valueInterface())
+      text += " = " + value->currentValue().toString().toStdString();
+    if (part->object() == w.focusWidget()) text += " *";
+  }
+  return text;
+}
+
+// The scenes' views are what a screen reader reads.
+class ScreenReader : public ::testing::TestWithParam<Scene> {};
+
+// Each state as a screen reader reads it. The action button takes the focus when it appears; with
+// nothing to press, the hint holds it. The button's description is the hint, and the window is a
+// window named by its title.
+TEST_P(ScreenReader, ReadsEachStateByName) {
+  const Scene& scene = GetParam();
+  WindowRig rig(scene.faults);
+  rig.walk(scene.steps);
+  if (scene.then) scene.then(rig);
+  // The focus settles once the whole view is applied; Loading lasts no longer than that.
+  if (scene.steps > 0) QCoreApplication::processEvents();
+  EXPECT_EQ(heard(rig.window), scene.view);
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&rig.window);
+  EXPECT_EQ(window->role(), QAccessible::Window);
+  EXPECT_EQ(window->text(QAccessible::Name), "Trident Updater");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(rig.window.ActionButton())
+                ->text(QAccessible::Description),
+            rig.window.HintMessage1()->text());
+}
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Scenes, ScreenReader, ::testing::Values(
+    Scene{"loading", 0, {}, "Graphic \"Loading\"; StaticText \"Download Update File From FTP , Please wait\""},
+    Scene{"connect-prompt", 1, {}, "Graphic \"Board with the button to hold\"; StaticText \"Press and hold the button, then connect it to the computer.\" *"},
+    Scene{"ready", 3, {}, "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; Graphic \"Board with the button to hold\"; StaticText \"The lastest version: V2.13\"; StaticText \"Click Button to start update\"; Button \"Update\" *"},
+    Scene{"downloading", 4, {}, "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; Graphic \"Board with the button to hold\"; StaticText \"The lastest version: V2.13\"; StaticText \"DO NOT Remove the Controller\" *; ProgressBar \"Firmware download\" = 351; Button \"Update\"",
+          {}, [](WindowRig& rig) { rig.sim.engine.downloadProgress(46080, 131072); }},
+    // 2,512 of the image's 4,800 bytes: 52 %.
+    Scene{"programming-52", 5, {.silentAfter = 50}, "ProgressBar \"Programming the board: 52 %\" = 52; StaticText \"DO NOT Remove the Controller\" *"},
+    Scene{"updated", 5, {}, "Graphic \"Update complete\"; StaticText \"Firmware successfully updated.\"; Button \"Close\" *"},
+    Scene{"update-failed", 5, {.wrongChecksum = true}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *"},
+    Scene{"device-removed", 5, {.unplugAfter = 30}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *"},
+    Scene{"server-error", 2, {}, "Graphic \"Board with the button to hold\"; Graphic \"Update failed\"; StaticText \"Something wrong , Can't Download File From FTP\"; Button \"Close\" *",
+          {}, [](WindowRig& rig) { rig.sim.engine.showErrorAlertWithMessage("Parse txt file error"); }},
+    Scene{"setup-error", 4, {}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *",
+          {}, [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}),
+    [](const auto& info) { return QString::fromStdString(info.param.name).replace('-', '_').toStdString(); });
+// clang-format on
+#pragma GCC diagnostic pop
+
+// The keyboard alone, with Enter or Space: Tab leads from the variant pop-up to the action button
+// and back; the pop-up opens with Space and picks with the arrows; the key on "Update" starts the
+// update, and on "Close" ends the application. Each key goes where the focus is.
+TEST(WindowKeyboard, LeadsThroughAnUpdateWithEnterOrSpace) {
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+    WindowRig rig;
+    rig.walk(3);
+    const auto press = [&](QWidget* to, Qt::Key pressed) {
+      QTest::keyClick(to, pressed);
+      QCoreApplication::processEvents();
+      return rig.window.focusWidget();
+    };
+    rig.window.activateWindow();  // the focus ring is drawn in the active window only
+    ASSERT_TRUE(waitUntil([&] { return rig.window.isActiveWindow(); }));
+    ASSERT_EQ(rig.window.focusWidget(), rig.window.ActionButton());
+    saveScreenshot(rig.window.grab(), "keyboard-update");
+    EXPECT_EQ(press(rig.window.focusWidget(), Qt::Key_Backtab), rig.window.popUpBtn());
+    saveScreenshot(rig.window.grab(), "keyboard-variant");
+    press(rig.window.popUpBtn(), Qt::Key_Space);
+    ASSERT_TRUE(rig.window.popUpBtn()->view()->isVisible());
+    press(QApplication::activePopupWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(rig.window.popUpBtn()->view()->isVisible());
+    EXPECT_EQ(press(rig.window.popUpBtn(), Qt::Key_Down), rig.window.popUpBtn());
+    EXPECT_EQ(rig.picked, std::vector<int64_t>{1});
+    EXPECT_EQ(press(rig.window.popUpBtn(), Qt::Key_Tab), rig.window.ActionButton());
+    press(rig.window.ActionButton(), key);
+    EXPECT_EQ(rig.sim.server.downloads, 1);
+    const auto image = randomBytes(4800, 4800);
+    rig.sim.storeFirmware(objcopyHex(rig.dir, image), SimRig::expectedChecksumFor(image));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(rig.window.focusWidget(), rig.window.ActionButton());
+    press(rig.window.ActionButton(), key);
+    EXPECT_FALSE(rig.window.isVisible());
+  }
+}
+
+// The window's own alert is a dialog of role Alert that carries its message, and Escape or Enter
+// dismiss it. Either key on the close question keeps the update: Cancel is its default and its
+// escape.
+TEST(WindowKeyboard, AlertsAndTheCloseQuestionAnswerEscapeAndEnter) {
+  BoardFaults silent;
+  silent.silentAfter = 30;
+  WindowRig rig(silent);
+  rig.walk(5);
+  rig.window.setAlertPresenter({});
+  for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+    QTimer::singleShot(0, &rig.window, [&] {
+      QWidget* box = nullptr;
+      ASSERT_TRUE(waitUntil([&] { return (box = QApplication::activeModalWidget()) != nullptr; }));
+      QAccessibleInterface* alert = QAccessible::queryAccessibleInterface(box);
+      EXPECT_EQ(alert->role(), QAccessible::AlertMessage);
+      EXPECT_EQ(alert->text(QAccessible::Value), "Parse txt file error");
+      QTest::keyClick(box->focusWidget(), key);
+    });
+    rig.window.alertA("Parse txt file error");  // returns once the alert is dismissed
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    rig.window.close();
+    ASSERT_NE(rig.window.quitQuestion(), nullptr);
+    QTest::keyClick(rig.window.quitQuestion()->focusWidget(), key);
+    EXPECT_TRUE(waitUntil([&] { return rig.window.quitQuestion() == nullptr; }));
+    EXPECT_TRUE(rig.window.isVisible());
+  }
 }
 
 const std::string kHexDir =
