@@ -121,6 +121,10 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
       staleHexFile_(std::move(staleHexFile)) {
   imageNamed(u"device");  // the layout's icon comes from the same resources
   ui_->setupUi(this);
+  // First: every picture and hint set from here on is told to it.
+  accessibility_ = std::make_unique<WindowAccessibility>(WindowAccessibility::Parts{
+      *ui_->popUpBtn, *ui_->Device_1_Image, *ui_->DownloadImage, *ui_->ResultImage,
+      *ui_->VerMessage, *ui_->HintMessage1, *ui_->DownloadProgress, *ui_->ActionButton});
   setAttribute(Qt::WA_StyledBackground);
   lightStyleSheet_ = styleSheet();
   followPalette();
@@ -139,9 +143,6 @@ ViewController::ViewController(std::filesystem::path staleHexFile, QWidget* pare
   // The version comes from the server: markup in it is shown as it stands, never rendered.
   ui_->VerMessage->setTextFormat(Qt::PlainText);
   ui_->HintMessage1->setTextFormat(Qt::PlainText);
-  accessibility_ = std::make_unique<WindowAccessibility>(WindowAccessibility::Parts{
-      *ui_->popUpBtn, *ui_->Device_1_Image, *ui_->DownloadImage, *ui_->ResultImage,
-      *ui_->VerMessage, *ui_->HintMessage1, *ui_->DownloadProgress, *ui_->ActionButton});
 
   connect(ui_->ActionButton, &QPushButton::clicked, this, &ViewController::actionButtonClicked);
   // `activated` fires for the user's choices only, so filling the pop-up starts no fetch.

@@ -92,6 +92,13 @@
     </message>
 </context>
 <context>
+    <name>trident::ProgrammingProgress</name>
+    <message>
+        <source>Programming the board: %1 %</source>
+        <translation>Programando la placa: %1 %</translation>
+    </message>
+</context>
+<context>
     <name>trident::ViewController</name>
     <message>
         <source>Download Update File From FTP , Please wait</source>
@@ -152,6 +159,49 @@
     <message>
         <source>The board is being programmed. If you quit now it keeps its bootloader and needs updating again. Quit anyway?</source>
         <translation>Se está programando la placa. Si sale ahora, se quedará en su cargador de arranque y habrá que volver a actualizarla. ¿Salir de todos modos?</translation>
+    </message>
+</context>
+<context>
+    <name>trident::WindowAccessibility</name>
+    <message>
+        <source>Firmware variant</source>
+        <translation>Variante del firmware</translation>
+    </message>
+    <message>
+        <source>The firmware to put on the board</source>
+        <translation>El firmware que se instalará en la placa</translation>
+    </message>
+    <message>
+        <source>Board with the button to hold</source>
+        <translation>Placa con el botón que hay que mantener pulsado</translation>
+    </message>
+    <message>
+        <source>Hold the button the arrow points at while you plug in the board&apos;s USB cable.</source>
+        <translation>Mantenga pulsado el botón que señala la flecha mientras conecta el cable USB de la placa.</translation>
+    </message>
+    <message>
+        <source>Loading</source>
+        <translation>Cargando</translation>
+    </message>
+    <message>
+        <source>The newest firmware on the update server</source>
+        <translation>El firmware más reciente del servidor de actualizaciones</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Estado</translation>
+    </message>
+    <message>
+        <source>How much of the firmware has been downloaded</source>
+        <translation>Cuánto firmware se ha descargado</translation>
+    </message>
+    <message>
+        <source>Update complete</source>
+        <translation>Actualización completada</translation>
+    </message>
+    <message>
+        <source>Update failed</source>
+        <translation>La actualización ha fallado</translation>
     </message>
 </context>
 </TS>

@@ -92,6 +92,13 @@
     </message>
 </context>
 <context>
+    <name>trident::ProgrammingProgress</name>
+    <message>
+        <source>Programming the board: %1 %</source>
+        <translation>Programmation de la carte : %1 %</translation>
+    </message>
+</context>
+<context>
     <name>trident::ViewController</name>
     <message>
         <source>Download Update File From FTP , Please wait</source>
@@ -152,6 +159,49 @@
     <message>
         <source>The board is being programmed. If you quit now it keeps its bootloader and needs updating again. Quit anyway?</source>
         <translation>La carte est en cours de programmation. Si vous quittez maintenant, elle reste dans son chargeur d&apos;amorçage et devra être mise à jour à nouveau. Quitter quand même ?</translation>
+    </message>
+</context>
+<context>
+    <name>trident::WindowAccessibility</name>
+    <message>
+        <source>Firmware variant</source>
+        <translation>Variante du firmware</translation>
+    </message>
+    <message>
+        <source>The firmware to put on the board</source>
+        <translation>Le firmware à installer sur la carte</translation>
+    </message>
+    <message>
+        <source>Board with the button to hold</source>
+        <translation>Carte avec le bouton à maintenir enfoncé</translation>
+    </message>
+    <message>
+        <source>Hold the button the arrow points at while you plug in the board&apos;s USB cable.</source>
+        <translation>Maintenez enfoncé le bouton indiqué par la flèche pendant que vous branchez le câble USB de la carte.</translation>
+    </message>
+    <message>
+        <source>Loading</source>
+        <translation>Chargement</translation>
+    </message>
+    <message>
+        <source>The newest firmware on the update server</source>
+        <translation>Le firmware le plus récent sur le serveur de mise à jour</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>État</translation>
+    </message>
+    <message>
+        <source>How much of the firmware has been downloaded</source>
+        <translation>Quantité du firmware déjà téléchargée</translation>
+    </message>
+    <message>
+        <source>Update complete</source>
+        <translation>Mise à jour terminée</translation>
+    </message>
+    <message>
+        <source>Update failed</source>
+        <translation>Échec de la mise à jour</translation>
     </message>
 </context>
 </TS>

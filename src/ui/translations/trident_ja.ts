@@ -92,6 +92,13 @@
     </message>
 </context>
 <context>
+    <name>trident::ProgrammingProgress</name>
+    <message>
+        <source>Programming the board: %1 %</source>
+        <translation>ボードに書き込み中: %1 %</translation>
+    </message>
+</context>
+<context>
     <name>trident::ViewController</name>
     <message>
         <source>Download Update File From FTP , Please wait</source>
@@ -152,6 +159,49 @@
     <message>
         <source>The board is being programmed. If you quit now it keeps its bootloader and needs updating again. Quit anyway?</source>
         <translation>基板に書き込み中です。いま終了すると基板はブートローダーのまま残り、もう一度更新が必要になります。終了しますか？</translation>
+    </message>
+</context>
+<context>
+    <name>trident::WindowAccessibility</name>
+    <message>
+        <source>Firmware variant</source>
+        <translation>ファームウェアの種類</translation>
+    </message>
+    <message>
+        <source>The firmware to put on the board</source>
+        <translation>ボードに書き込むファームウェア</translation>
+    </message>
+    <message>
+        <source>Board with the button to hold</source>
+        <translation>押し続けるボタンのあるボード</translation>
+    </message>
+    <message>
+        <source>Hold the button the arrow points at while you plug in the board&apos;s USB cable.</source>
+        <translation>矢印が指すボタンを押したまま、ボードのUSBケーブルを接続してください。</translation>
+    </message>
+    <message>
+        <source>Loading</source>
+        <translation>読み込み中</translation>
+    </message>
+    <message>
+        <source>The newest firmware on the update server</source>
+        <translation>更新サーバーにある最新のファームウェア</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状態</translation>
+    </message>
+    <message>
+        <source>How much of the firmware has been downloaded</source>
+        <translation>ファームウェアのダウンロードの進み具合</translation>
+    </message>
+    <message>
+        <source>Update complete</source>
+        <translation>更新完了</translation>
+    </message>
+    <message>
+        <source>Update failed</source>
+        <translation>更新失敗</translation>
     </message>
 </context>
 </TS>
