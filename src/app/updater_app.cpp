@@ -78,6 +78,7 @@ UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)
   replyTick_.setInterval(std::clamp(config.replyTimeout / 5, std::chrono::milliseconds(10),
                                     std::chrono::milliseconds(250)));
   QObject::connect(&replyTick_, &QTimer::timeout, &replyTick_, [this] {
+    relayedWindow_.catchUp();
     LendingGate::Hold hold(gate_);
     if (replyWatch_.silentTooLong(engine_.state(), ReplyWatch::Clock::now())) {
       recordedWindow_.timedOut();

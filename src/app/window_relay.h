@@ -33,6 +33,10 @@ class WindowRelay final : public WindowPort {
   // lends, so they are shown without holding it: the HID thread goes on meanwhile.
   WindowRelay(WindowPort& window, LendingGate& gate, Executor& gui);
 
+  // Shows what waits now; on the GUI thread. A progress view left waiting for the next one (a board
+  // that went quiet) is shown at the next call of this, not at the time-out.
+  void catchUp() { drain(); }
+
   void fillVariantPopUp(const std::vector<std::string>& titles) override;
   void showFetching() override;
   void showReady(std::string_view versionStr) override;

@@ -119,7 +119,8 @@ TEST(WindowUse, ASilentBoardEndsInSetupErrorAndItsAlertHoldsTheBoardsEvents) {
   });
   user.start(10);
   s.clickUpdate();
-  ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_PEND_UPDATE; }, 20s));
+  ASSERT_TRUE(
+      waitUntil([&] { return s.status() == STATUS_PEND_UPDATE && s.button().isHidden(); }, 20s));
   s.window().close();
   ASSERT_NE(s.window().quitQuestion(), nullptr);
 
@@ -149,8 +150,14 @@ TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
     Session s(board);
     if (click) s.clickUpdate();
     const uint32_t reached = status;  // clang 14 cannot capture a structured binding
+    // The views follow the status from the HID thread: each state is its view too.
     ASSERT_TRUE(waitUntil(
-        [&] { return s.status() == reached && s.window().DownloadImage()->isHidden(); }, 20s));
+        [&] {
+          return s.status() == reached && s.window().DownloadImage()->isHidden() &&
+                 (reached != STATUS_PEND_UPDATE || s.button().isHidden()) &&
+                 (reached != STATUS_DONE || s.button().text() == "Close");
+        },
+        20s));
     if (status == STATUS_DONE) s.click();
     EXPECT_TRUE(s.window().isVisible());
     s.window().close();
