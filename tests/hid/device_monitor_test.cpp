@@ -4,9 +4,12 @@
 #include <sstream>
 
 #include "hid/device_monitor.h"
+#include "support/test_support.h"
 
 namespace trident {
 namespace {
+
+using testing::PrintTo;
 
 // One step: "list a:1 b:1" is an enumeration of paths with their instances; "fail N" and
 // "retire N" are what the I/O thread does to a taken device. `changes` is what the step gives:
@@ -21,10 +24,6 @@ struct MonitorCase {
   std::string name;
   std::vector<Step> steps;
 };
-
-void PrintTo(const MonitorCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 std::vector<HidDeviceInfo> listed(std::istringstream& words) {
   std::vector<HidDeviceInfo> present;
