@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaEnum>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -32,6 +31,8 @@
 
 namespace trident::testing {
 namespace {
+
+using testing::PrintTo;
 
 using namespace std::chrono_literals;
 
@@ -129,14 +130,24 @@ struct WindowRig {
   std::vector<int64_t> picked;
 };
 
-// Where the screenshots go: TRIDENT_SCREENSHOT_DIR (scripts/render-screenshots points it at
-// docs/screenshots), else the build tree.
-void saveScreenshot(const QPixmap& shot, const std::string& name) {
-  const char* chosen = std::getenv("TRIDENT_SCREENSHOT_DIR");
-  QDir dir(chosen && *chosen ? QString::fromLocal8Bit(chosen)
-                             : QStringLiteral(TRIDENT_BINARY_DIR "/screenshots"));
-  dir.mkpath(".");
-  EXPECT_TRUE(shot.save(dir.filePath(QString::fromStdString(name) + ".png"), "PNG")) << name;
+// What a screen reader gets from the window: each part it can see, as its role, its label (a
+// pop-up's), its name and its value, with "*" on the part that holds the focus.
+std::string heard(ViewController& w) {
+  std::string text;
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
+  for (int i = 0; i < window->childCount(); ++i) {
+    QAccessibleInterface* part = window->child(i);
+    if (part->state().invisible) continue;
+    text += text.empty() ? "" : "; ";
+    text += QMetaEnum::fromType<QAccessible::Role>().valueToKey(part->role());
+    for (const auto& label : part->relations(QAccessible::Label))
+      text += " " + label.first->text(QAccessible::Name).toStdString() + ":";
+    text += " \"" + part->text(QAccessible::Name).toStdString() + "\"";
+    if (QAccessibleValueInterface* value = part->valueInterface())
+      text += " = " + value->currentValue().toString().toStdString();
+    if (part->object() == w.focusWidget()) text += " *";
+  }
+  return text;
 }
 
 struct Scene {
@@ -144,13 +155,10 @@ struct Scene {
   int steps;         // how far along the road (WindowRig::walk)
   BoardFaults faults;
   std::string view;
+  std::string heard;       // what a screen reader reads (::heard)
   std::string alert = {};  // the message of the one alert the state opens, if it opens one
   std::function<void(WindowRig&)> then = {};
 };
-
-void PrintTo(const Scene& scene, std::ostream* out) {
-  *out << scene.name;
-}
 
 class WindowStates : public ::testing::TestWithParam<Scene> {};
 
@@ -158,6 +166,9 @@ class WindowStates : public ::testing::TestWithParam<Scene> {};
 // an alert opens only once its view is on screen; in a final state "Close" ends the application.
 // Start-up removes the stale firmware file and shows the connect prompt before it starts the HID
 // link; one click on "Update" starts exactly one download. Each state is kept as a screenshot.
+// A screen reader reads each state by name: the action button takes the focus when it appears;
+// with nothing to press, the hint holds it. The button's description is the hint, and the window
+// is a window named by its title.
 TEST_P(WindowStates, ShowTheStateTableRow) {
   const Scene& scene = GetParam();
   WindowRig rig(scene.faults);
@@ -172,6 +183,15 @@ TEST_P(WindowStates, ShowTheStateTableRow) {
   EXPECT_EQ(shot.deviceIndependentSize().toSize(), rig.window.size());
   EXPECT_EQ(shot.size(), rig.window.size() * rig.window.devicePixelRatio());
   saveScreenshot(shot, scene.name);
+  // The focus settles once the whole view is applied; Loading lasts no longer than that.
+  if (scene.steps > 0) QCoreApplication::processEvents();
+  EXPECT_EQ(heard(rig.window), scene.heard);
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&rig.window);
+  EXPECT_EQ(window->role(), QAccessible::Window);
+  EXPECT_EQ(window->text(QAccessible::Name), "Trident Updater");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(rig.window.ActionButton())
+                ->text(QAccessible::Description),
+            rig.window.HintMessage1()->text());
   if (rig.window.ActionButton()->text() == "Close") {
     rig.click();
     EXPECT_FALSE(rig.window.isVisible());
@@ -194,20 +214,7 @@ void throughTheWindowsOwnAlert(WindowRig& rig) {
     EXPECT_TRUE(box->isModal());
     EXPECT_EQ(box->buttons(), QList<QAbstractButton*>{box->button(QMessageBox::Ok)});
     EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Ok));
-    // Offscreen windows have no frame: a shadow and an outline stand in for the dialog's own.
-    QPixmap shot = rig.window.grab();
-    const QPixmap alert = box->grab();
-    const QSize room = rig.window.size(), size = box->size();  // both drawn at the screen's scale
-    const QRect place(
-        QPoint((room.width() - size.width()) / 2, (room.height() - size.height()) / 3), size);
-    QPainter painter(&shot);
-    painter.fillRect(QRect(QPoint(), room), QColor(15, 23, 42, 70));
-    painter.fillRect(place.translated(0, 4).adjusted(-3, -3, 3, 3), QColor(15, 23, 42, 50));
-    painter.drawPixmap(place.topLeft(), alert);
-    painter.setPen(QColor(15, 23, 42, 90));
-    painter.drawRect(place.adjusted(-1, -1, 0, 0));
-    painter.end();
-    saveScreenshot(shot, "server-error-alert");
+    saveScreenshot(withBoxOver(rig.window, *box), "server-error-alert");
     QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
   });
   rig.sim.engine.showErrorAlertWithMessage(kRefused);
@@ -218,29 +225,42 @@ const std::string kReady =
     "Tournament(No Turbo & Remap)*, Standard | device | - | - | "
     "The lastest version: V2.13 | Click Button to start update | Update";
 const std::string kProgramming = " | - | - | - | DO NOT Remove the Controller | -";
+// What a screen reader reads of the picture and the pop-up, and of a view that failed.
+const std::string kBoard = "Graphic \"Board with the button to hold\"; ";
+const std::string kPopUp = "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; " +
+                           kBoard + "StaticText \"The lastest version: V2.13\"; ";
+const std::string kFailedHeard =
+    "Graphic \"Update failed\"; StaticText \"The Setup didn't finish "
+    "and will restart.\"; Button \"Close\" *";
+const std::string kConnectHeard =
+    kBoard + "StaticText \"Press and hold the button, then connect it to the computer.\" *";
 
 // The board faults name only the one each scene needs.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
-    Scene{"loading", 0, {}, "- | - | loading | - | - | Download Update File From FTP , Please wait | -"},
-    Scene{"connect-prompt", 1, {}, kConnectView},
+    Scene{"loading", 0, {}, "- | - | loading | - | - | Download Update File From FTP , Please wait | -",
+          "Graphic \"Loading\"; StaticText \"Download Update File From FTP , Please wait\""},
+    Scene{"connect-prompt", 1, {}, kConnectView, kConnectHeard},
     // Fetching leaves the hint alone, and the pop-up stays hidden until a release is in.
-    Scene{"fetching", 2, {}, kConnectView},
+    Scene{"fetching", 2, {}, kConnectView, kConnectHeard},
     // Only the user's own choice in the pop-up reaches the update client; filling the pop-up
     // again replaces its items and selects the first without starting a fetch.
-    Scene{"ready", 3, {}, kReady, {}, [](WindowRig& rig) {
+    Scene{"ready", 3, {}, kReady, kPopUp + "StaticText \"Click Button to start update\"; Button \"Update\" *", {},
+          [](WindowRig& rig) {
       QTest::keyClick(rig.window.popUpBtn(), Qt::Key_Down);
       rig.window.fillVariantPopUp({"Tournament(No Turbo & Remap)", "Standard"});
       EXPECT_EQ(rig.picked, std::vector<int64_t>{1});
     }},
     Scene{"downloading", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | - | "
-          "The lastest version: V2.13 | DO NOT Remove the Controller | !Update"},
+          "The lastest version: V2.13 | DO NOT Remove the Controller | !Update",
+          kPopUp + "StaticText \"DO NOT Remove the Controller\" *; Button \"Update\""},
     // How far the download has come, in the server's size or, untold, in what has come.
     Scene{"downloading-progress", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | "
           "- | The lastest version: V2.13 | DO NOT Remove the Controller | !Update | Downloading: "
-          "45 of 128 KB", {}, [](WindowRig& rig) {
+          "45 of 128 KB", kPopUp + "StaticText \"DO NOT Remove the Controller\" *; ProgressBar "
+          "\"Firmware download\" = 351; Button \"Update\"", {}, [](WindowRig& rig) {
       rig.sim.engine.downloadProgress(7000, 0);
       EXPECT_EQ(rig.window.DownloadProgress()->text(), "Downloading: 7 KB");
       rig.sim.engine.downloadProgress(46080, 131072);
@@ -248,7 +268,9 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
     }},
     // The board answers only the first sync, so the update waits before the transfer. The engine
     // keeps the picture index in range, but the window does not rely on it.
-    Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming, {}, [](WindowRig& rig) {
+    Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming,
+          "ProgressBar \"Programming the board: 0 %\" = 0; StaticText \"DO NOT Remove the Controller\" *", {},
+          [](WindowRig& rig) {
       for (const auto& [index, picture] : std::vector<std::pair<int, std::string>>{
                {7, "7"}, {20, "20"}, {21, "20"}, {-1, "0"}, {INT_MAX, "20"}, {INT_MIN, "0"}}) {
         rig.window.Device_1_Image()->hide();
@@ -256,17 +278,22 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
         EXPECT_EQ(describe(rig.window), "- | " + picture + kProgramming) << index;
       }
     }},
-    // Frame 44 of a 4800-byte image leaves packNo at 79: 45.7 %, picture 9.
-    Scene{"programming-45", 5, {.silentAfter = 43}, "- | 9" + kProgramming},
-    Scene{"updated", 5, {}, kUpdatedView},
-    Scene{"update-failed", 5, {.wrongChecksum = true}, kFailedView},
+    // Frame 44 of a 4800-byte image leaves packNo at 79: 45.7 %, picture 9; the gauge reads the
+    // 2,120 bytes sent: 44 %.
+    Scene{"programming-45", 5, {.silentAfter = 43}, "- | 9" + kProgramming,
+          "ProgressBar \"Programming the board: 44 %\" = 44; StaticText \"DO NOT Remove the Controller\" *"},
+    Scene{"updated", 5, {}, kUpdatedView, "Graphic \"Update complete\"; StaticText \"Firmware successfully "
+          "updated.\"; Button \"Close\" *"},
+    Scene{"update-failed", 5, {.wrongChecksum = true}, kFailedView, kFailedHeard},
     // A download's progress that comes after the end shows nothing.
-    Scene{"device-removed", 5, {.unplugAfter = 30}, kFailedView, {}, [](WindowRig& rig) {
+    Scene{"device-removed", 5, {.unplugAfter = 30}, kFailedView, kFailedHeard, {}, [](WindowRig& rig) {
       rig.sim.engine.downloadProgress(10, 20); }},
-    Scene{"server-error", 2, {}, kServerErrorView, kRefused, throughTheWindowsOwnAlert},
+    Scene{"server-error", 2, {}, kServerErrorView, kBoard + "Graphic \"Update failed\"; StaticText "
+          "\"Something wrong , Can't Download File From FTP\"; Button \"Close\" *", kRefused,
+          throughTheWindowsOwnAlert},
     // The firmware file is gone when the loader opens it: Setup error, even though the
     // Programming view had already hidden the button.
-    Scene{"setup-error", 4, {}, kFailedView, "Error: Please check your network",
+    Scene{"setup-error", 4, {}, kFailedView, kFailedHeard, "Error: Please check your network",
           [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}),
     [](const auto& info) { return QString::fromStdString(info.param.name).replace('-', '_').toStdString(); });
 // clang-format on
@@ -450,10 +477,6 @@ struct Look {
   std::string screenshot = {};  // of the dark look, if one is kept
 };
 
-void PrintTo(const Look& look, std::ostream* out) {
-  *out << look.name;
-}
-
 class WindowContrast : public ::testing::TestWithParam<std::tuple<Look, bool>> {};
 
 // In each state, on a light and on a dark desktop, every text the window shows stands out from
@@ -547,70 +570,6 @@ TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
             "The lastest version: <b style='color:green'>V9</b>???");
 }
 
-// What a screen reader gets from the window: each part it can see, as its role, its label (a
-// pop-up's), its name and its value, with "*" on the part that holds the focus.
-std::string heard(ViewController& w) {
-  std::string text;
-  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
-  for (int i = 0; i < window->childCount(); ++i) {
-    QAccessibleInterface* part = window->child(i);
-    if (part->state().invisible) continue;
-    text += text.empty() ? "" : "; ";
-    text += QMetaEnum::fromType<QAccessible::Role>().valueToKey(part->role());
-    for (const auto& label : part->relations(QAccessible::Label))
-      text += " " + label.first->text(QAccessible::Name).toStdString() + ":";
-    text += " \"" + part->text(QAccessible::Name).toStdString() + "\"";
-    if (QAccessibleValueInterface* value = part->valueInterface())
-      text += " = " + value->currentValue().toString().toStdString();
-    if (part->object() == w.focusWidget()) text += " *";
-  }
-  return text;
-}
-
-// The scenes' views are what a screen reader reads.
-class ScreenReader : public ::testing::TestWithParam<Scene> {};
-
-// Each state as a screen reader reads it. The action button takes the focus when it appears; with
-// nothing to press, the hint holds it. The button's description is the hint, and the window is a
-// window named by its title.
-TEST_P(ScreenReader, ReadsEachStateByName) {
-  const Scene& scene = GetParam();
-  WindowRig rig(scene.faults);
-  rig.walk(scene.steps);
-  if (scene.then) scene.then(rig);
-  // The focus settles once the whole view is applied; Loading lasts no longer than that.
-  if (scene.steps > 0) QCoreApplication::processEvents();
-  EXPECT_EQ(heard(rig.window), scene.view);
-  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&rig.window);
-  EXPECT_EQ(window->role(), QAccessible::Window);
-  EXPECT_EQ(window->text(QAccessible::Name), "Trident Updater");
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(rig.window.ActionButton())
-                ->text(QAccessible::Description),
-            rig.window.HintMessage1()->text());
-}
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Scenes, ScreenReader, ::testing::Values(
-    Scene{"loading", 0, {}, "Graphic \"Loading\"; StaticText \"Download Update File From FTP , Please wait\""},
-    Scene{"connect-prompt", 1, {}, "Graphic \"Board with the button to hold\"; StaticText \"Press and hold the button, then connect it to the computer.\" *"},
-    Scene{"ready", 3, {}, "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; Graphic \"Board with the button to hold\"; StaticText \"The lastest version: V2.13\"; StaticText \"Click Button to start update\"; Button \"Update\" *"},
-    Scene{"downloading", 4, {}, "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; Graphic \"Board with the button to hold\"; StaticText \"The lastest version: V2.13\"; StaticText \"DO NOT Remove the Controller\" *; ProgressBar \"Firmware download\" = 351; Button \"Update\"",
-          {}, [](WindowRig& rig) { rig.sim.engine.downloadProgress(46080, 131072); }},
-    // 2,512 of the image's 4,800 bytes: 52 %.
-    Scene{"programming-52", 5, {.silentAfter = 50}, "ProgressBar \"Programming the board: 52 %\" = 52; StaticText \"DO NOT Remove the Controller\" *"},
-    Scene{"updated", 5, {}, "Graphic \"Update complete\"; StaticText \"Firmware successfully updated.\"; Button \"Close\" *"},
-    Scene{"update-failed", 5, {.wrongChecksum = true}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *"},
-    Scene{"device-removed", 5, {.unplugAfter = 30}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *"},
-    Scene{"server-error", 2, {}, "Graphic \"Board with the button to hold\"; Graphic \"Update failed\"; StaticText \"Something wrong , Can't Download File From FTP\"; Button \"Close\" *",
-          {}, [](WindowRig& rig) { rig.sim.engine.showErrorAlertWithMessage("Parse txt file error"); }},
-    Scene{"setup-error", 4, {}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *",
-          {}, [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}),
-    [](const auto& info) { return QString::fromStdString(info.param.name).replace('-', '_').toStdString(); });
-// clang-format on
-#pragma GCC diagnostic pop
-
 // The keyboard alone, with Enter or Space: Tab leads from the variant pop-up to the action button
 // and back; the pop-up opens with Space and picks with the arrows; the key on "Update" starts the
 // update, and on "Close" ends the application. Each key goes where the focus is.
@@ -697,10 +656,6 @@ struct Outcome {
   std::string image = {};    // the demo HEX file whose bytes the board holds, if it holds them all
   std::string history = {};  // the results the update history holds at the end
 };
-
-void PrintTo(const Outcome& outcome, std::ostream* os) {
-  *os << outcome.name;
-}
 
 class EndToEnd : public ::testing::TestWithParam<Outcome> {};
 

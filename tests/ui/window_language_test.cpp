@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -72,15 +71,6 @@ TEST(Translations, EveryLanguageIsCompleteAndCurrent) {
   }
 }
 
-// Where the screenshots go, as in the window's state tests.
-void saveScreenshot(const QPixmap& shot, const QString& name) {
-  const char* chosen = std::getenv("TRIDENT_SCREENSHOT_DIR");
-  QDir dir(chosen && *chosen ? QString::fromLocal8Bit(chosen)
-                             : QStringLiteral(TRIDENT_BINARY_DIR "/screenshots"));
-  dir.mkpath(".");
-  EXPECT_TRUE(shot.save(dir.filePath(name + ".png"), "PNG")) << name.toStdString();
-}
-
 struct Language {
   const char* code;
   const char* ready;   // the Ready view's hint
@@ -113,11 +103,11 @@ TEST_P(WindowLanguages, TheWindowSpeaksIt) {
   EXPECT_EQ(window.HintMessage1()->text(), QString::fromUtf8(l.ready));
   EXPECT_EQ(window.ActionButton()->text(), QString::fromUtf8(l.update));
   EXPECT_EQ(window.popUpBtn()->itemText(0), "Tournament(No Turbo & Remap)");
-  saveScreenshot(window.grab(), QStringLiteral("ready-") + l.code);
+  saveScreenshot(window.grab(), std::string("ready-") + l.code);
   window.showServerError();
   window.alertA("Error: Please check your network");
   EXPECT_EQ(alerts, QStringList{QString::fromUtf8(l.alert)});
-  saveScreenshot(window.grab(), QStringLiteral("server-error-") + l.code);
+  saveScreenshot(window.grab(), std::string("server-error-") + l.code);
   window.setUpUpdateHexUI();
   window.close();
   ASSERT_TRUE(window.quitQuestion());

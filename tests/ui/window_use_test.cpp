@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -84,20 +82,6 @@ struct Session {
   nlohmann::json last;  // the history's last line
 };
 
-// The window shaded, with `box` over it, kept in TRIDENT_SCREENSHOT_DIR when that is set.
-void screenshot(ViewController& window, QWidget& box, const char* name) {
-  const char* dir = std::getenv("TRIDENT_SCREENSHOT_DIR");
-  if (!dir || !*dir) return;
-  QPixmap shot = window.grab();
-  QPainter painter(&shot);  // in the window's own units, whatever the screen's scale
-  painter.fillRect(window.rect(), QColor(15, 23, 42, 70));
-  const QPixmap over = box.grab();
-  painter.drawPixmap((window.width() - box.width()) / 2, (window.height() - box.height()) / 3,
-                     over);
-  painter.end();
-  EXPECT_TRUE(shot.save(QDir(QString::fromLocal8Bit(dir)).filePath(name), "PNG"));
-}
-
 // A board that stops answering mid-transfer ends the update in Setup error with the alert (the
 // window's own box). While the alert is open, the board's unplugging waits; the close question
 // asked before the time-out is withdrawn, as there is nothing left to interrupt.
@@ -111,7 +95,7 @@ TEST(WindowUse, ASilentBoardEndsInSetupErrorAndItsAlertHoldsTheBoardsEvents) {
     if (!box || box == s.window().quitQuestion() || !alert.empty()) return;
     alert = box->text().toStdString();
     hintBehind = s.hint();
-    screenshot(s.window(), *box, "setup-error-time-out-alert.png");
+    testing::saveScreenshot(testing::withBoxOver(s.window(), *box), "setup-error-time-out-alert");
     s.board->signal(SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return s.app->heldHidEvents() > 0; }, 10s));
     statusWithEventsHeld = s.status();
@@ -169,7 +153,7 @@ TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
     QMessageBox* question = s.window().quitQuestion();
     ASSERT_TRUE(question && question->isVisible());
     EXPECT_EQ(question->text().toStdString(), ViewController::kQuitQuestion);
-    screenshot(s.window(), *question, "close-question.png");
+    testing::saveScreenshot(testing::withBoxOver(s.window(), *question), "close-question");
     ASSERT_EQ(question->defaultButton(), question->button(QMessageBox::Cancel));
     QTest::mouseClick(question->defaultButton(), Qt::LeftButton);
     EXPECT_TRUE(s.window().isVisible());
