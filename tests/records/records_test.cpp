@@ -208,19 +208,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A device's text as UTF-8: each length of sequence, and what UTF-8 cannot hold as U+FFFD.
 TEST(Utf8, WritesEachCodePointAsTheDecoderReadsIt) {
-  for (const auto& [code, bytes] :
-       std::vector<std::pair<char32_t, std::string>>{{U'A', "A"},
-                                                     {0x7F, "\x7F"},
-                                                     {0x80, "\xC2\x80"},
-                                                     {0xE9, "\xC3\xA9"},
-                                                     {0x7FF, "\xDF\xBF"},
-                                                     {0x800, "\xE0\xA0\x80"},
-                                                     {0x20AC, "\xE2\x82\xAC"},
-                                                     {0xFFFF, "\xEF\xBF\xBF"},
-                                                     {0x10000, "\xF0\x90\x80\x80"},
-                                                     {0x10FFFF, "\xF4\x8F\xBF\xBF"},
-                                                     {0xD800, "\xEF\xBF\xBD"},
-                                                     {0x110000, "\xEF\xBF\xBD"}}) {
+  // clang-format off
+  for (const auto& [code, bytes] : std::vector<std::pair<char32_t, std::string>>{
+           {U'A', "A"}, {0x7F, "\x7F"}, {0x80, "\xC2\x80"}, {0xE9, "\xC3\xA9"}, {0x7FF, "\xDF\xBF"},
+           {0x800, "\xE0\xA0\x80"}, {0x20AC, "\xE2\x82\xAC"}, {0xFFFF, "\xEF\xBF\xBF"},
+           {0x10000, "\xF0\x90\x80\x80"}, {0x10FFFF, "\xF4\x8F\xBF\xBF"}, {0xD800, "\xEF\xBF\xBD"},
+           {0x110000, "\xEF\xBF\xBD"}}) {
+    // clang-format on
     std::string out = "x";
     appendUtf8(out, code);
     EXPECT_EQ(out, "x" + bytes) << std::hex << static_cast<uint32_t>(code);
