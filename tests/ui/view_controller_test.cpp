@@ -86,6 +86,57 @@ const std::string kFailedView =
 const std::string kServerErrorView =
     "- | device | - | failed | - | Something wrong , Can't Download File From FTP | Close";
 
+// WCAG 2's contrast ratio: the lighter colour's relative luminance over the darker's, each + 0.05.
+double contrast(QRgb a, QRgb b) {
+  const auto luminance = [](QRgb c) {
+    const auto linear = [](int v) {
+      const double s = v / 255.0;
+      return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+  };
+  const double one = luminance(a), other = luminance(b);
+  return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+}
+
+// The contrast of the text in `area` (in `shot`'s own units) on the rendered pixels: inside a
+// frame's width, the commonest colour is what is behind the text, the pixel farthest from it the
+// ink. Glyph stems are solid at these sizes, so the ink's own colour is among the pixels.
+double textContrast(const QPixmap& shot, QRect area) {
+  const QImage image = shot.toImage();
+  const qreal scale = shot.devicePixelRatio();
+  area.adjust(3, 3, -3, -3);
+  const QRect pixels =
+      QRect((QPointF(area.topLeft()) * scale).toPoint(), area.size() * scale) & image.rect();
+  std::map<QRgb, int> counts;
+  for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+    for (int x = pixels.left(); x <= pixels.right(); ++x)
+      ++counts[image.pixel(x, y)];
+  if (counts.empty()) return 0;
+  const QRgb behind = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                        return a.second < b.second;
+                      })->first;
+  double most = 1;
+  for (const auto& [colour, count] : counts)
+    most = std::max(most, contrast(colour, behind));
+  return most;
+}
+
+using Contrasts = std::vector<std::pair<std::string, double>>;
+
+// Each of `texts` that shows a text and is enabled, as `surface` renders it now. WCAG asks nothing
+// of a disabled control's text.
+void measure(QWidget& surface, const QList<QWidget*>& texts, Contrasts& out) {
+  const QPixmap shot = surface.grab();
+  for (QWidget* text : texts) {
+    const QString shown =
+        text->property(qobject_cast<QComboBox*>(text) ? "currentText" : "text").toString();
+    if (!text->isVisible() || !text->isEnabled() || shown.isEmpty()) continue;
+    out.emplace_back(shown.toStdString(),
+                     textContrast(shot, QRect(text->mapTo(&surface, QPoint()), text->size())));
+  }
+}
+
 // The window wired the way the application wires it, with a firmware file an earlier run left
 // behind. Alerts are recorded with the view behind them instead of being shown.
 struct WindowRig {
@@ -128,6 +179,7 @@ struct WindowRig {
   std::string viewAtRegisterHID;
   std::vector<std::string> alerts;
   std::vector<int64_t> picked;
+  Contrasts* seen = nullptr;  // where the contrast test collects what it measures
 };
 
 // What a screen reader gets from the window: each part it can see, as its role, its label (a
@@ -158,6 +210,10 @@ struct Scene {
   std::string heard;       // what a screen reader reads (::heard)
   std::string alert = {};  // the message of the one alert the state opens, if it opens one
   std::function<void(WindowRig&)> then = {};
+  // What the contrast test measures beyond the window's texts (or does first), and the name of
+  // the screenshot it keeps of the dark look, if it keeps one.
+  std::function<void(WindowRig&, Contrasts&)> measure = {};
+  std::string darkShot = {};
 };
 
 class WindowStates : public ::testing::TestWithParam<Scene> {};
@@ -201,7 +257,7 @@ TEST_P(WindowStates, ShowTheStateTableRow) {
 
 // The window's own alert: a modal box with the caller's message as its text and one default OK
 // button, the error view already behind it. It is dismissed as a user would, and kept as a
-// screenshot over the window.
+// screenshot over the window, or, in the contrast test, measured.
 const std::string kRefused = "Failed to connect to 127.0.0.1 port 2121: Connection refused";
 void throughTheWindowsOwnAlert(WindowRig& rig) {
   rig.window.setAlertPresenter({});
@@ -214,11 +270,34 @@ void throughTheWindowsOwnAlert(WindowRig& rig) {
     EXPECT_TRUE(box->isModal());
     EXPECT_EQ(box->buttons(), QList<QAbstractButton*>{box->button(QMessageBox::Ok)});
     EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Ok));
-    saveScreenshot(withBoxOver(rig.window, *box), "server-error-alert");
+    if (rig.seen) measure(*box, box->findChildren<QWidget*>(), *rig.seen);
+    if (!rig.seen) saveScreenshot(withBoxOver(rig.window, *box), "server-error-alert");
     QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
   });
   rig.sim.engine.showErrorAlertWithMessage(kRefused);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// The figure on the gauge.
+void figure(WindowRig& rig, Contrasts& seen) {
+  const QLabel& gauge = *rig.window.Device_1_Image();
+  const QRect figure(gauge.mapTo(&rig.window, gauge.rect().center() - QPoint(50, 25)),
+                     QSize(100, 50));
+  seen.emplace_back("figure", textContrast(rig.window.grab(), figure));
+}
+
+// The variant list, opened.
+void variantList(WindowRig& rig, Contrasts& seen) {
+  QComboBox& popUp = *rig.window.popUpBtn();
+  popUp.showPopup();
+  QAbstractItemView& list = *popUp.view();
+  ASSERT_TRUE(waitUntil([&] { return list.isVisible(); }));
+  const QPixmap shot = list.viewport()->grab();
+  for (int row = 0; row < popUp.count(); ++row) {
+    seen.emplace_back("item " + popUp.itemText(row).toStdString(),
+                      textContrast(shot, list.visualRect(list.model()->index(row, 0))));
+  }
+  popUp.hidePopup();
 }
 
 const std::string kReady =
@@ -239,7 +318,7 @@ const std::string kConnectHeard =
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
+const std::vector<Scene> kScenes{
     Scene{"loading", 0, {}, "- | - | loading | - | - | Download Update File From FTP , Please wait | -",
           "Graphic \"Loading\"; StaticText \"Download Update File From FTP , Please wait\""},
     Scene{"connect-prompt", 1, {}, kConnectView, kConnectHeard},
@@ -252,10 +331,12 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
       QTest::keyClick(rig.window.popUpBtn(), Qt::Key_Down);
       rig.window.fillVariantPopUp({"Tournament(No Turbo & Remap)", "Standard"});
       EXPECT_EQ(rig.picked, std::vector<int64_t>{1});
-    }},
+    }, variantList, "ready-dark"},
     Scene{"downloading", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | - | "
           "The lastest version: V2.13 | DO NOT Remove the Controller | !Update",
-          kPopUp + "StaticText \"DO NOT Remove the Controller\" *; Button \"Update\""},
+          kPopUp + "StaticText \"DO NOT Remove the Controller\" *; Button \"Update\"", {}, {},
+          // The download bar's text over its empty track here, over its full one next.
+          [](WindowRig& rig, Contrasts&) { rig.sim.engine.downloadProgress(7000, 0); }},
     // How far the download has come, in the server's size or, untold, in what has come.
     Scene{"downloading-progress", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | "
           "- | The lastest version: V2.13 | DO NOT Remove the Controller | !Update | Downloading: "
@@ -265,7 +346,7 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
       EXPECT_EQ(rig.window.DownloadProgress()->text(), "Downloading: 7 KB");
       rig.sim.engine.downloadProgress(46080, 131072);
       EXPECT_EQ(rig.window.DownloadProgress()->value(), 351);
-    }},
+    }, [](WindowRig& rig, Contrasts&) { rig.sim.engine.downloadProgress(9, 9); }},
     // The board answers only the first sync, so the update waits before the transfer. The engine
     // keeps the picture index in range, but the window does not rely on it.
     Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming,
@@ -281,7 +362,8 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
     // Frame 44 of a 4800-byte image leaves packNo at 79: 45.7 %, picture 9; the gauge reads the
     // 2,120 bytes sent: 44 %.
     Scene{"programming-45", 5, {.silentAfter = 43}, "- | 9" + kProgramming,
-          "ProgressBar \"Programming the board: 44 %\" = 44; StaticText \"DO NOT Remove the Controller\" *"},
+          "ProgressBar \"Programming the board: 44 %\" = 44; StaticText \"DO NOT Remove the Controller\" *",
+          {}, {}, figure, "programming-dark"},
     Scene{"updated", 5, {}, kUpdatedView, "Graphic \"Update complete\"; StaticText \"Firmware successfully "
           "updated.\"; Button \"Close\" *"},
     Scene{"update-failed", 5, {.wrongChecksum = true}, kFailedView, kFailedHeard},
@@ -294,10 +376,15 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
     // The firmware file is gone when the loader opens it: Setup error, even though the
     // Programming view had already hidden the button.
     Scene{"setup-error", 4, {}, kFailedView, kFailedHeard, "Error: Please check your network",
-          [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}),
-    [](const auto& info) { return QString::fromStdString(info.param.name).replace('-', '_').toStdString(); });
+          [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}};
 // clang-format on
 #pragma GCC diagnostic pop
+
+std::string testName(const Scene& scene) {
+  return QString::fromStdString(scene.name).replace('-', '_').toStdString();
+}
+INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::ValuesIn(kScenes),
+                         [](const auto& info) { return testName(info.param); });
 
 // A stale path that cannot be removed does not stop the start-up. The window is fixed in size,
 // with its title and icon, and every picture it names is in the application, at the size of the
@@ -339,14 +426,12 @@ TEST(WindowPictures, EachComesWithTwiceThePixels) {
 // on the window) and the window's look (the dark variant where one is drawn); asked again, the
 // very same pixmap comes back.
 TEST(WindowPictures, ArePickedForTheScreenAndTheLook) {
+  // clang-format off
   const std::vector<std::tuple<const char*, qreal, bool, const char*>> picks{
-      {"7", 1, false, "7.png"},
-      {"7", 1.25, false, "7@2x.png"},
-      {"7", 2, true, "7-dark@2x.png"},
-      {"device", 1, true, "device-dark.png"},
-      {"complete", 3, true, "complete@2x.png"},
-      {"loading", 0.75, false, "loading.png"},
-      {"21", 2, true, nullptr}};
+      {"7", 1, false, "7.png"}, {"7", 1.25, false, "7@2x.png"}, {"7", 2, true, "7-dark@2x.png"},
+      {"device", 1, true, "device-dark.png"}, {"complete", 3, true, "complete@2x.png"},
+      {"loading", 0.75, false, "loading.png"}, {"21", 2, true, nullptr}};
+  // clang-format on
   for (const auto& [name, ratio, dark, file] : picks) {
     SCOPED_TRACE(std::string(name) + " at " + std::to_string(ratio) + (dark ? ", dark" : ""));
     const QPixmap picture = ViewController::imageNamed(QString::fromLatin1(name), ratio, dark);
@@ -418,78 +503,21 @@ TEST(WindowPictures, FollowTheScreenAndThePaletteAndRepaintOnlyAChange) {
   EXPECT_TRUE(waitUntil([&] { return paints.count > 0; }));
 }
 
-// WCAG 2's contrast ratio: the lighter colour's relative luminance over the darker's, each + 0.05.
-double contrast(QRgb a, QRgb b) {
-  const auto luminance = [](QRgb c) {
-    const auto linear = [](int v) {
-      const double s = v / 255.0;
-      return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
-  };
-  const double one = luminance(a), other = luminance(b);
-  return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
-}
-
-// The contrast of the text in `area` (in `shot`'s own units) on the rendered pixels: inside a
-// frame's width, the commonest colour is what is behind the text, the pixel farthest from it the
-// ink. Glyph stems are solid at these sizes, so the ink's own colour is among the pixels.
-double textContrast(const QPixmap& shot, QRect area) {
-  const QImage image = shot.toImage();
-  const qreal scale = shot.devicePixelRatio();
-  area.adjust(3, 3, -3, -3);
-  const QRect pixels =
-      QRect((QPointF(area.topLeft()) * scale).toPoint(), area.size() * scale) & image.rect();
-  std::map<QRgb, int> counts;
-  for (int y = pixels.top(); y <= pixels.bottom(); ++y)
-    for (int x = pixels.left(); x <= pixels.right(); ++x)
-      ++counts[image.pixel(x, y)];
-  if (counts.empty()) return 0;
-  const QRgb behind = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
-                        return a.second < b.second;
-                      })->first;
-  double most = 1;
-  for (const auto& [colour, count] : counts)
-    most = std::max(most, contrast(colour, behind));
-  return most;
-}
-
-using Contrasts = std::vector<std::pair<std::string, double>>;
-
-// Each of `texts` that shows a text and is enabled, as `surface` renders it now. WCAG asks nothing
-// of a disabled control's text.
-void measure(QWidget& surface, const QList<QWidget*>& texts, Contrasts& out) {
-  const QPixmap shot = surface.grab();
-  for (QWidget* text : texts) {
-    const QString shown =
-        text->property(qobject_cast<QComboBox*>(text) ? "currentText" : "text").toString();
-    if (!text->isVisible() || !text->isEnabled() || shown.isEmpty()) continue;
-    out.emplace_back(shown.toStdString(),
-                     textContrast(shot, QRect(text->mapTo(&surface, QPoint()), text->size())));
-  }
-}
-
-struct Look {
-  std::string name;
-  int steps;  // how far along the road (WindowRig::walk)
-  BoardFaults faults;
-  std::function<void(WindowRig&, Contrasts&)> then = {};
-  std::string screenshot = {};  // of the dark look, if one is kept
-};
-
-class WindowContrast : public ::testing::TestWithParam<std::tuple<Look, bool>> {};
+class WindowContrast : public ::testing::TestWithParam<std::tuple<Scene, bool>> {};
 
 // In each state, on a light and on a dark desktop, every text the window shows stands out from
 // what is behind it by WCAG's 4.5:1 at least, measured on the rendered window: the labels, the
 // button, the variant pop-up and its list, the download bar over its empty and its full track, the
 // gauge's figure and the alert.
 TEST_P(WindowContrast, EveryTextStandsOut) {
-  const auto& [look, dark] = GetParam();
+  const auto& [scene, dark] = GetParam();
   const DesktopPalette desktop(dark);
-  WindowRig rig(look.faults);
-  rig.walk(look.steps);
+  WindowRig rig(scene.faults);
   Contrasts seen;
-  if (look.then) look.then(rig, seen);
+  rig.seen = &seen;
+  rig.walk(scene.steps);
+  if (scene.then) scene.then(rig);
+  if (scene.measure) scene.measure(rig, seen);
   ViewController& w = rig.window;
   ASSERT_EQ(w.darkLook(), dark);
   measure(w,
@@ -498,67 +526,15 @@ TEST_P(WindowContrast, EveryTextStandsOut) {
   EXPECT_FALSE(seen.empty());
   for (const auto& [text, ratio] : seen)
     EXPECT_GE(ratio, 4.5) << text;
-  if (dark && !look.screenshot.empty()) saveScreenshot(w.grab(), look.screenshot);
+  if (dark && !scene.darkShot.empty()) saveScreenshot(w.grab(), scene.darkShot);
 }
 
-// The figure on the gauge.
-void figure(WindowRig& rig, Contrasts& seen) {
-  const QLabel& gauge = *rig.window.Device_1_Image();
-  const QRect figure(gauge.mapTo(&rig.window, gauge.rect().center() - QPoint(50, 25)),
-                     QSize(100, 50));
-  seen.emplace_back("figure", textContrast(rig.window.grab(), figure));
-}
-
-// The variant list, opened.
-void variantList(WindowRig& rig, Contrasts& seen) {
-  QComboBox& popUp = *rig.window.popUpBtn();
-  popUp.showPopup();
-  QAbstractItemView& list = *popUp.view();
-  ASSERT_TRUE(waitUntil([&] { return list.isVisible(); }));
-  const QPixmap shot = list.viewport()->grab();
-  for (int row = 0; row < popUp.count(); ++row) {
-    seen.emplace_back("item " + popUp.itemText(row).toStdString(),
-                      textContrast(shot, list.visualRect(list.model()->index(row, 0))));
-  }
-  popUp.hidePopup();
-}
-
-// The window's own alert over the Server error view.
-void ownAlert(WindowRig& rig, Contrasts& seen) {
-  rig.window.setAlertPresenter({});
-  QTimer::singleShot(0, &rig.window, [&] {
-    QMessageBox* box = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-      return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr;
-    }));
-    measure(*box, box->findChildren<QWidget*>(), seen);
-    box->accept();
-  });
-  rig.sim.engine.showErrorAlertWithMessage(kRefused);
-}
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Looks, WindowContrast, ::testing::Combine(::testing::Values(
-    Look{"loading", 0, {}},
-    Look{"connect_prompt", 1, {}},
-    Look{"ready", 3, {}, variantList, "ready-dark"},
-    // The download bar's text over its empty track, then over its full one.
-    Look{"downloading", 4, {}, [](WindowRig& rig, Contrasts&) {
-      rig.sim.engine.downloadProgress(7000, 0); }},
-    Look{"downloaded", 4, {}, [](WindowRig& rig, Contrasts&) {
-      rig.sim.engine.downloadProgress(9, 9); }},
-    Look{"programming", 5, {.silentAfter = 43}, figure, "programming-dark"},
-    Look{"updated", 5, {}},
-    Look{"update_failed", 5, {.wrongChecksum = true}},
-    Look{"server_error", 2, {}, ownAlert},
-    Look{"setup_error", 4, {}, [](WindowRig& rig, Contrasts&) {
-      rig.sim.engine.firmwareStored(0x1234); }}), ::testing::Bool()),
-    [](const auto& info) {
-      return std::get<0>(info.param).name + (std::get<1>(info.param) ? "_dark" : "_light"); });
-// clang-format on
-#pragma GCC diagnostic pop
+INSTANTIATE_TEST_SUITE_P(Looks, WindowContrast,
+                         ::testing::Combine(::testing::ValuesIn(kScenes), ::testing::Bool()),
+                         [](const auto& info) {
+                           return testName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) ? "_dark" : "_light");
+                         });
 
 // The version is server text: markup in it shows as it stands, never rendered.
 TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
