@@ -2,6 +2,7 @@
 // offscreen in each language (kept as screenshots ready-<code>.png), the alerts it translates and
 // the ones it shows as they came, and the language picked from the environment as a user's
 // session sets it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -152,18 +153,13 @@ TEST(WindowLanguage, AlertsAreTranslatedWhereKnown) {
 // list), then LC_ALL, LC_MESSAGES, LANG. The first language the window speaks wins, a region
 // falls back to its language, and English before it, or none it speaks, keeps English.
 TEST(WindowLanguage, ComesFromTheEnvironment) {
+  // clang-format off
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"LANGUAGE=fr"}, "fr"},
-      {{"LC_ALL=ja_JP.UTF-8"}, "ja"},
-      {{"LANGUAGE=de:fr"}, "fr"},
-      {{"LANG=es_MX.UTF-8"}, "es"},
-      {{"LANGUAGE=fr", "LC_ALL=ja_JP.UTF-8"}, "fr"},
-      {{"LC_MESSAGES=ja_JP.UTF-8", "LANG=es_ES.UTF-8"}, "ja"},
-      {{"LANGUAGE=en:fr"}, "en"},
-      {{"LANG=de_DE.UTF-8"}, "en"},
-      {{"LANG=C"}, "en"},
-      {{}, "en"},
-  };
+      {{"LANGUAGE=fr"}, "fr"}, {{"LC_ALL=ja_JP.UTF-8"}, "ja"}, {{"LANGUAGE=de:fr"}, "fr"},
+      {{"LANG=es_MX.UTF-8"}, "es"}, {{"LANGUAGE=fr", "LC_ALL=ja_JP.UTF-8"}, "fr"},
+      {{"LC_MESSAGES=ja_JP.UTF-8", "LANG=es_ES.UTF-8"}, "ja"}, {{"LANGUAGE=en:fr"}, "en"},
+      {{"LANG=de_DE.UTF-8"}, "en"}, {{"LANG=C"}, "en"}, {{}, "en"}};
+  // clang-format on
   for (const auto& [environment, code] : cases) {
     std::vector<std::string> argv{"/usr/bin/env", "-i"};
     argv.insert(argv.end(), environment.begin(), environment.end());
@@ -171,8 +167,7 @@ TEST(WindowLanguage, ComesFromTheEnvironment) {
     ChildProcess probe(argv);
     EXPECT_EQ(probe.wait(), 0);
     // Qt may warn first, on standard error, of a locale this machine lacks.
-    EXPECT_NE(("\n" + probe.output()).find("\nlanguage: " + code + "\n"), std::string::npos)
-        << probe.output();
+    EXPECT_THAT("\n" + probe.output(), ::testing::HasSubstr("\nlanguage: " + code + "\n"));
   }
 }
 
