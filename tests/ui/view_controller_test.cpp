@@ -23,6 +23,7 @@
 #include <map>
 #include <regex>
 
+#include "app_session.h"
 #include "engine/engine_rig.h"
 #include "qt_wait.h"
 #include "support/process.h"
@@ -641,30 +642,18 @@ class EndToEnd : public ::testing::TestWithParam<Outcome> {};
 // board sees its host go.
 TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
   const Outcome& o = GetParam();
-  TempDir dir;
-  writeFile(dir / "not-a-folder", std::string("x"));
-  FtpServer server(o.served ? std::filesystem::path(TRIDENT_SOURCE_DIR "/update-server")
-                            : dir.path());
+  TempDir place;  // the board's image, a file where a folder should be, a server without releases
+  writeFile(place / "not-a-folder", std::string("x"));
+  const auto bare = o.served ? nullptr : std::make_unique<FtpServer>(place.path());
   auto options = o.board;
-  options.insert(options.begin(), {"--save-image", (dir / "programmed.bin").string()});
-  auto board = plugBoard(dir / "hid", options);
-  RecordingDiagnostics diag;
+  options.insert(options.begin(), {"--save-image", (place / "programmed.bin").string()});
+  Session s(options, kReplyTimeout,
+            o.writable ? std::nullopt : std::optional(place / "not-a-folder" / "tmp.hex"),
+            bare ? bare->url() : "");
   std::vector<std::string> alerts;
-  UpdaterApp::Config config{makeVirtualBackend((dir / "hid").string()), server.url(),
-                            o.writable ? dir / "tmp.hex" : dir / "not-a-folder" / "tmp.hex"};
-  config.historyFile = dir / "history.jsonl";
-  auto app = std::make_unique<UpdaterApp>(std::move(config), diag);
-  const auto kept = [&] {
-    std::string results, text = readFile(dir / "history.jsonl");
-    const std::regex result("\"result\":\"([a-z-]+)\"");
-    for (std::sregex_iterator it(text.begin(), text.end(), result), end; it != end; ++it)
-      results += (*it)[1].str();
-    return results;
-  };
-  ViewController& window = app->window();
+  ViewController& window = s.window();
   window.setAlertPresenter(
       [&](ViewController&, const QString& message) { alerts.push_back(message.toStdString()); });
-  window.show();
   // The user picks the variant in the pop-up; each choice fetches its release again.
   for (int item = 0; item <= o.variant; ++item) {
     if (item) QTest::keyClick(window.popUpBtn(), Qt::Key_Down);
@@ -674,25 +663,25 @@ TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
   if (o.variant >= 0) window.ActionButton()->click();
   // The board's replies are answered on the HID thread: the view follows the status there.
   ASSERT_TRUE(waitUntil(
-      [&] { return app->status() == o.status && (o.view.empty() || describe(window) == o.view); },
+      [&] { return s.status() == o.status && (o.view.empty() || describe(window) == o.view); },
       30s))
       << describe(window);
   if (o.status == STATUS_DONE) {
-    ASSERT_TRUE(waitUntil([&] { return !app->boardTaken(); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return !s.app->boardTaken(); }, 10s));
   }
   EXPECT_EQ(alerts.size(), o.alert.empty() ? 0u : 1u);
   for (const auto& alert : alerts)
     EXPECT_TRUE(alert.starts_with(o.alert)) << alert;
   // An update's history line is written with the view that ends it; one the closing cuts short,
   // then.
-  EXPECT_EQ(kept(), o.status == STATUS_PEND_UPDATE ? "" : o.history);
+  const auto kept = o.history.empty() ? std::vector<std::string>() : std::vector{o.history};
+  EXPECT_EQ(s.results(), o.status == STATUS_PEND_UPDATE ? std::vector<std::string>() : kept);
   window.close();
-  app.reset();
-  EXPECT_EQ(kept(), o.history);
+  EXPECT_EQ(s.history(), kept);
   // The board program's status says whether the final command reached it (0) or not (5).
-  EXPECT_EQ(board->wait(10s), o.status == STATUS_DONE ? 0 : 5);
+  EXPECT_EQ(s.board->wait(10s), o.status == STATUS_DONE ? 0 : 5);
   if (!o.image.empty()) {
-    EXPECT_EQ(readFile(dir / "programmed.bin"), hexData(dir, kHexDir + o.image));
+    EXPECT_EQ(readFile(place / "programmed.bin"), hexData(place, kHexDir + o.image));
   }
 }
 
