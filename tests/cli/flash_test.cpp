@@ -204,7 +204,6 @@ std::vector<FlashCase> runs() {
     {"wordyTimeout", "", "--reply-timeout soon", nullptr, 64,
         {"--reply-timeout takes a number of seconds, not soon"}, ""},
     {"zeroTimeout", "", "--reply-timeout 0", nullptr, 64, {"takes a number of seconds, not 0 "}, ""},
-    {"waitWithoutValue", "", "--wait", nullptr, 64, {"trident-flash: --wait needs a value"}, ""},
     {"releaseKeyOfNothing", "", "--release-key " + kDemo + "/demo-release-key.key", nullptr, 64,
         {"trident-flash: --release-key: " + kDemo + "/demo-release-key.key holds no minisign "
          "public key (see trident-flash --help)\n"}, ""},
@@ -240,12 +239,10 @@ TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
   TempDir dir;
   FtpServer server(kDemo);
   auto run = flash(dir, "--server " + server.url() + " --loop --wait 3 --reply-timeout 0.5 -q");
+  size_t waits = 0;
   for (const std::string board : {"1", "2", "mute"}) {
-    ASSERT_TRUE(run->waitForOutput(
-        [](const std::string& out) {
-          return out.ends_with("Waiting for the board: hold its button while plugging it in...\n");
-        },
-        within(30s)))
+    ASSERT_TRUE(run->waitForText("Waiting for the board: hold its button while plugging it in...\n",
+                                 30s, ++waits))
         << run->output();
     const auto saved = dir / board;
     auto plugged =
@@ -368,9 +365,10 @@ INSTANTIATE_TEST_SUITE_P(Boards, FlashAllRun, ::testing::Values(
 // board naming it, the summary last with the run's exit status and a verdict for each board.
 // Returns each board's result.
 std::map<std::string, std::string> jsonResults(const std::string& out, int status) {
-  static const std::set<std::string> kEvents = {"waiting",  "board",    "release",
-                                                "download", "progress", "verdict",
-                                                "error",    "summary",  "bootloader"};
+  // clang-format off
+  static const std::set<std::string> kEvents = {"waiting", "board", "release", "download",
+                                                "progress", "verdict", "error", "summary", "bootloader"};
+  // clang-format on
   static const std::regex kTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
   std::map<std::string, std::string> results;
   std::istringstream lines(out);
@@ -562,14 +560,24 @@ TEST(Flash, LoopAllTakesBoardsThatArriveMidUpdate) {
 
 // Boards already waiting when a --loop run starts are each updated in turn, and so is a board
 // plugged in again at once under its old name. With --all the output goes to a reader that leaves
-// after one line: the updates go on.
-TEST(Flash, LoopTakesWaitingBoardsAndOnePluggedInAgainAtOnce) {
-  for (const std::string all : {"", "--all "}) {
+// after one line: the updates go on. A run without --loop updates one board and leaves a second
+// one waiting beside it untouched, for the next run.
+TEST(Flash, WaitingBoardsAreUpdatedInTurnAndOnePluggedInAgainAtOnce) {
+  for (const std::string all : {"", "--all ", "once"}) {
     TempDir dir;
     auto a = plugBoard(dir / "hid", words("--name A"));
     auto b = plugBoard(dir / "hid", words("--name B"));
     const std::string image = hexData(dir, kDemo + "/" + kTournament);
     objcopyHex(dir, {image.begin(), image.end()});
+    for (int run = 0; all == "once" && run < 2; ++run) {
+      auto flashed = flash(dir, "--wait 5 -q --checksum 0xBd53 --hex LOCAL");
+      EXPECT_EQ(flashed->wait(30s), 0) << run << flashed->output();
+    }
+    if (all == "once") {
+      EXPECT_EQ(a->wait(10s), 0) << a->output();
+      EXPECT_EQ(b->wait(10s), 0) << b->output();
+      continue;
+    }
     std::string command = builtProgram("src/cli/trident-flash");
     command += " --virtual-hid " + (dir / "hid").string() + " " + all;
     command += "--loop --wait 2 -q --checksum 0xBd53 --hex " + (dir / "image.hex").string();
@@ -582,23 +590,6 @@ TEST(Flash, LoopTakesWaitingBoardsAndOnePluggedInAgainAtOnce) {
     EXPECT_EQ(again->wait(30s), 0) << all << again->output();
     EXPECT_EQ(run.wait(30s), 0) << all << run.output();
   }
-}
-
-// A run without --loop updates one board and leaves a second one waiting beside it untouched, for
-// the next run.
-TEST(Flash, ARunLeavesASecondWaitingBoardForTheNext) {
-  TempDir dir;
-  std::vector<std::unique_ptr<ChildProcess>> boards;
-  for (const std::string name : {"A", "B"})
-    boards.push_back(plugBoard(dir / "hid", words("--name " + name)));
-  const std::string image = hexData(dir, kDemo + "/" + kTournament);
-  objcopyHex(dir, {image.begin(), image.end()});
-  for (int run = 0; run < 2; ++run) {
-    auto flashed = flash(dir, "--wait 5 -q --checksum 0xBd53 --hex LOCAL");
-    EXPECT_EQ(flashed->wait(30s), 0) << run << flashed->output();
-  }
-  for (auto& board : boards)
-    EXPECT_EQ(board->wait(10s), 0) << board->output();
 }
 
 // On a terminal, server text cannot retitle it, clear it or hide the verdict; nor can it later,

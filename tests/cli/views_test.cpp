@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -17,17 +18,16 @@
 namespace trident {
 namespace {
 
+// A stream written to memory.
 struct Stream {
-  Stream() : file(std::tmpfile(), &std::fclose) {}
-  std::string text() {
-    std::fflush(file.get());
-    std::rewind(file.get());
-    std::string out;
-    for (int c; (c = std::fgetc(file.get())) != EOF;)
-      out += static_cast<char>(c);
-    return out;
+  ~Stream() {
+    std::fclose(file);
+    std::free(buffer);
   }
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file;
+  std::string text() { return std::fflush(file) == 0 ? std::string(buffer, size) : ""; }
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* file = ::open_memstream(&buffer, &size);
 };
 
 TEST(ConsoleText, ClockAndBar) {
@@ -44,7 +44,7 @@ TEST(ConsoleText, ClockAndBar) {
 // columns stay in line whatever the result.
 TEST(RowsView, NamesEachBoardAndEndsWithATable) {
   Stream out;
-  RowsView view(out.file.get(), false, true);
+  RowsView view(out.file, false, true);
   view.started();
   const auto record = [](std::string name, std::optional<FlashOutcome> outcome, std::string version,
                          double seconds, uint32_t sent) {

@@ -58,9 +58,9 @@ TEST(HexLoader, LoadsOneUnbrokenRun) {
       {ela8 + rec(0xFFFC, 0, {1, 2, 3, 4}) + rec(0, 4, {8, 1}) + rec(0, 0, {5, 6}) + eof,
        {1, 2, 3, 4, 5, 6},
        skipped(0, ela8) + skipped(2, rec(0, 4, {8, 1})) + skipped(4, eof)},
-      {rec(0, 2, {0x10, 0}) + rec(0, 0, {1, 2}) + rec(0, 4, {0, 1}) + rec(2, 0, {3}) + eof,
-       {1, 2, 3},
-       {}},
+      // clang-format off
+      {rec(0, 2, {0x10, 0}) + rec(0, 0, {1, 2}) + rec(0, 4, {0, 1}) + rec(2, 0, {3}) + eof, {1, 2, 3}, {}},
+      // clang-format on
       {lower + eof, {1, 2, 3, 4}, {}},
       {"", {}, ""},                // empty: refused later for holding no data
       {eof, {}, skipped(0, eof)},  // no data either
@@ -91,10 +91,9 @@ TEST(HexLoader, RefusesADamagedFileAtItsFirstBadLineAndLogsWhy) {
     int32_t line;
     std::string reason;
   } cases[] = {
-      {b + a + eof, 2, "data goes back"},
-      {a + c + eof, 2, "gap in the data"},
-      {a + a + eof, 2, "data overlaps"},
-      {a + b, 3, "no end-of-file record"},  // cut at a line's end
+      // clang-format off
+      {b + a + eof, 2, "data goes back"}, {a + c + eof, 2, "gap in the data"},
+      {a + a + eof, 2, "data overlaps"}, {a + b, 3, "no end-of-file record"},  // cut at a line's end
       {a + b.substr(0, 9), 2, "record too short"},
       {a + ":0300000001020304F3\n" + eof, 2, "length byte does not match the line"},
       {a.substr(0, 15) + "05" + a.substr(17), 1, "record checksum"},
@@ -102,6 +101,7 @@ TEST(HexLoader, RefusesADamagedFileAtItsFirstBadLineAndLogsWhy) {
       {"junk000junk\n" + a + eof, 1, "no start code"},  // "00" in columns 7-8
       {rec(0, 6, {}) + a + eof, 1, "unknown record type"},
       {a + rec(0, 1, {0}), 2, "wrong length for its record type"},
+      // clang-format on
       {std::string(":02\0zz04FFFF\n", 13), 1, "odd number of hex digits"},
       {":" + std::string(600, '0') + "\n" + eof, 1, "record too long"},
       {":FF000000" + std::string(510, 'A') + "00" + std::string(979, '7') + "\n" + eof, 1,

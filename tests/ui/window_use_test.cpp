@@ -182,19 +182,18 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
     ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_DONE; }, 20s)) << s.hint();
     EXPECT_TRUE(std::filesystem::is_regular_file(folder / "tmp.hex"));
     // Which board got which firmware, as trident-flash's lines say it: the release's own hash.
-    const std::string release = testing::readFile(TRIDENT_SOURCE_DIR
-                                                  "/update-server/varnehex/"
-                                                  "VARNE_TRIDENT_Fighting_Board/TE/"
-                                                  "VARNE_TRIDENT_Fighting_Board_TE.txt");
+    const std::string release =
+        testing::readFile(TRIDENT_SOURCE_DIR
+                          "/update-server/varnehex/VARNE_TRIDENT_Fighting_Board/TE/"
+                          "VARNE_TRIDENT_Fighting_Board_TE.txt");
     const std::string kDemoSha256 = release.substr(release.find("sha256:") + 7, 64);
     EXPECT_EQ(s.history(), std::vector<std::string>{"updated"});
     EXPECT_EQ(s.last.at("program"), "trident-updater");
+    // clang-format off
     for (const auto& [field, value] : std::map<std::string, std::string>{{"serial", "board"},
-                                                                         {"variant", "tournament"},
-                                                                         {"version", "V2.1.0"},
-                                                                         {"expected", "0xBD53"},
-                                                                         {"reported", "0xBD53"},
-                                                                         {"sha256", kDemoSha256}})
+             {"variant", "tournament"}, {"version", "V2.1.0"}, {"expected", "0xBD53"},
+             {"reported", "0xBD53"}, {"sha256", kDemoSha256}})
+      // clang-format on
       EXPECT_EQ(s.last.at(field), value) << field;
   }
   // A relative cache folder is no cache folder: the one in the home folder is taken instead.
