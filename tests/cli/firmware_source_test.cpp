@@ -6,9 +6,12 @@
 #include <sstream>
 
 #include "cli/firmware_source.h"
+#include "support/test_support.h"
 
 namespace trident {
 namespace {
+
+using testing::PrintTo;
 
 struct Queue final : Executor {
   void post(std::function<void()> work) override { waiting.push_back(std::move(work)); }
@@ -70,10 +73,6 @@ struct SourceCase {
   std::string steps;
   std::string events;
 };
-
-void PrintTo(const SourceCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class FirmwareSourceRun : public ::testing::TestWithParam<SourceCase> {};
 

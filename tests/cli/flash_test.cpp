@@ -3,6 +3,7 @@
 // the board sees: 1 the sync sent when it is taken, 2-5 the pre-update commands (sync, 0xA6, 0xB1,
 // 0xA2), 6 the transfer's sync, 7 the first transfer frame, 8-113 full data frames, 114 the last
 // data frame (whose reply carries the checksum) and 115 the final command.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -20,7 +21,10 @@
 namespace trident::testing {
 namespace {
 
+using testing::PrintTo;
+
 using namespace std::chrono_literals;
+using ::testing::HasSubstr;
 
 const std::string kDemo = TRIDENT_SOURCE_DIR "/update-server";
 const std::string kBoardDir = "varnehex/VARNE_TRIDENT_Fighting_Board/";
@@ -41,13 +45,6 @@ std::string savedImage(const std::filesystem::path& file, size_t size) {
   std::error_code ignored;
   waitFor([&] { return std::filesystem::file_size(file, ignored) == size; }, 10s);
   return readFile(file);
-}
-
-long count(const std::string& text, const std::string& part) {
-  long n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++n;
-  return n;
 }
 
 std::vector<std::string> words(const std::string& text) {
@@ -90,10 +87,6 @@ struct FlashCase {
   const char* image = nullptr;
 };
 
-void PrintTo(const FlashCase& run, std::ostream* os) {
-  *os << run.name;
-}
-
 class FlashRun : public ::testing::TestWithParam<FlashCase> {};
 
 // Every way a run ends: the exit status, what it says, what the board holds. An update that did
@@ -126,9 +119,10 @@ TEST_P(FlashRun, EndsWithItsStatusAndSaysWhy) {
   const std::string out = run->output();
   EXPECT_EQ(status, r.status) << out;
   for (const auto& text : r.says)
-    EXPECT_NE(out.find(text), std::string::npos) << text << " not in:\n" << out;
+    EXPECT_THAT(out, HasSubstr(text));
   EXPECT_TRUE(status == 0 || out.find(kGood) == std::string::npos) << out;
-  EXPECT_LE(count(out, "The board stopped answering"), 2) << out;  // the log's line, the alert
+  EXPECT_LE(occurrences(out, "The board stopped answering"), 2u)
+      << out;  // the log's line, the alert
   EXPECT_EQ(out.find("\nsend to hidc:\n") != std::string::npos,
             r.args.find("-q") == std::string::npos && status < 64);
   EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp"));  // its working folder is gone
@@ -210,7 +204,6 @@ std::vector<FlashCase> runs() {
     {"wordyTimeout", "", "--reply-timeout soon", nullptr, 64,
         {"--reply-timeout takes a number of seconds, not soon"}, ""},
     {"zeroTimeout", "", "--reply-timeout 0", nullptr, 64, {"takes a number of seconds, not 0 "}, ""},
-    {"waitWithoutValue", "", "--wait", nullptr, 64, {"trident-flash: --wait needs a value"}, ""},
     {"releaseKeyOfNothing", "", "--release-key " + kDemo + "/demo-release-key.key", nullptr, 64,
         {"trident-flash: --release-key: " + kDemo + "/demo-release-key.key holds no minisign "
          "public key (see trident-flash --help)\n"}, ""},
@@ -246,12 +239,10 @@ TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
   TempDir dir;
   FtpServer server(kDemo);
   auto run = flash(dir, "--server " + server.url() + " --loop --wait 3 --reply-timeout 0.5 -q");
+  size_t waits = 0;
   for (const std::string board : {"1", "2", "mute"}) {
-    ASSERT_TRUE(run->waitForOutput(
-        [](const std::string& out) {
-          return out.ends_with("Waiting for the board: hold its button while plugging it in...\n");
-        },
-        within(30s)))
+    ASSERT_TRUE(run->waitForText("Waiting for the board: hold its button while plugging it in...\n",
+                                 30s, ++waits))
         << run->output();
     const auto saved = dir / board;
     auto plugged =
@@ -268,7 +259,7 @@ TEST(Flash, LoopUpdatesOneBoardAfterAnother) {
   const std::string out = run->output(), verdict = ": " + kGood + " (V2.1.0, ";
   EXPECT_EQ(out.find("board 1" + verdict), out.find("board ")) << out;
   EXPECT_NE(out.find(verdict, out.find("board 2: ")), std::string::npos) << out;
-  EXPECT_NE(out.find("board 3: " + kRestart + " (no release, "), std::string::npos) << out;
+  EXPECT_THAT(out, HasSubstr("board 3: " + kRestart + " (no release, "));
   EXPECT_TRUE(out.ends_with("trident-flash: no further board appeared in time\n")) << out;
 }
 
@@ -278,31 +269,23 @@ struct LoopCase {
   int status;
 };
 
-void PrintTo(const LoopCase& run, std::ostream* os) {
-  *os << run.name;
-}
-
 class FlashLoopRun : public ::testing::TestWithParam<LoopCase> {};
 
 // One board after another: the run's status is the highest among its boards, whichever came
-// last, as it is with --all.
+// last, as it is with --all. --wait counts from when the last board was busy, not from when it was
+// taken: a board that takes longer than --wait still leaves the full time for the next one.
 TEST_P(FlashLoopRun, EndsWithTheHighestStatusAmongItsBoards) {
   TempDir dir;
   FtpServer server(kDemo);
   auto run = flash(dir, "--server " + server.url() + " --loop --wait 1 --reply-timeout 0.5 -q");
   std::vector<std::unique_ptr<ChildProcess>> boards;
   for (size_t i = 0; i < GetParam().boards.size(); ++i) {
-    ASSERT_TRUE(run->waitForOutput(
-        [&](const std::string& out) { return count(out, "Waiting for the board") == long(i) + 1; },
-        within(30s)))
-        << run->output();
+    ASSERT_TRUE(run->waitForText("Waiting for the board", 30s, i + 1)) << run->output();
     boards.push_back(
         plugBoard(dir / "hid", words("--name b" + std::to_string(i) + " " + GetParam().boards[i])));
   }
   EXPECT_EQ(run->wait(30s), GetParam().status) << run->output();
-  EXPECT_EQ(count(run->output(), "\nboard "), long(GetParam().boards.size())) << run->output();
-  for (auto& board : boards)
-    board->signal(SIGTERM);
+  EXPECT_EQ(occurrences(run->output(), "\nboard "), GetParam().boards.size()) << run->output();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -311,27 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"silentThenWrongChecksum", {"--silent-after 3", "--wrong-checksum"}, 4},
         LoopCase{"wrongChecksumThenUpdated", {"--wrong-checksum", ""}, 1},
         LoopCase{"removedThenSilentThenUpdated", {"--unplug-after 50", "--silent-after 20", ""}, 4},
-        LoopCase{"everyOneUpdated", {"", ""}, 0}),
+        // 115 frames answered 25 ms late: longer than --wait.
+        LoopCase{"slowThenUpdated", {"--reply-delay-ms 25", ""}, 0}),
     [](const auto& info) { return info.param.name; });
-
-// --wait counts from when the last board was busy, not from when it was taken: a board that takes
-// longer than --wait still leaves the full time for the next one.
-TEST(Flash, LoopWaitCountsFromTheLastVerdict) {
-  TempDir dir;
-  FtpServer server(kDemo);
-  auto run = flash(dir, "--server " + server.url() + " --loop --wait 2 -q");
-  ASSERT_TRUE(run->waitForOutput(
-      [](const std::string& out) { return count(out, "Waiting for the board") == 1; }, within(30s)))
-      << run->output();
-  // 115 frames answered 25 ms late: longer than --wait.
-  auto slow = plugBoard(dir / "hid", words("--name slow --reply-delay-ms 25"));
-  ASSERT_TRUE(run->waitForOutput(
-      [](const std::string& out) { return count(out, "Waiting for the board") == 2; }, within(30s)))
-      << run->output();
-  auto next = plugBoard(dir / "hid", words("--name next"));
-  EXPECT_EQ(run->wait(30s), 0) << run->output();
-  EXPECT_EQ(count(run->output(), "\nboard "), 2) << run->output();
-}
 
 struct AllCase {
   std::string name;
@@ -339,10 +304,6 @@ struct AllCase {
   int status;
   std::map<std::string, std::string> results;  // each board's line in the table
 };
-
-void PrintTo(const AllCase& run, std::ostream* os) {
-  *os << run.name;
-}
 
 class FlashAllRun : public ::testing::TestWithParam<AllCase> {};
 
@@ -366,8 +327,8 @@ TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
   for (const auto& [name, result] : r.results) {
     std::string row = "\n" + name;
     row.resize(19, ' ');
-    EXPECT_NE(out.find(row + result + " "), std::string::npos) << row << result << "\n" << out;
-    EXPECT_NE(out.find(name + ": DO NOT Remove the Controller\n"), std::string::npos);
+    EXPECT_THAT(out, HasSubstr(row + result + " "));
+    EXPECT_THAT(out, HasSubstr(name + ": DO NOT Remove the Controller\n"));
     const std::string alert = "\n" + name + ": trident-flash: ";  // said once, or not at all
     EXPECT_EQ(out.find(alert), out.rfind(alert)) << out;
     if (result == "updated") {
@@ -375,10 +336,9 @@ TEST_P(FlashAllRun, UpdatesEveryBoardOnItsOwn) {
     }
   }
   EXPECT_EQ(r.status == 0, out.find(kRestart) == std::string::npos) << out;
-  EXPECT_NE(out.find("Waiting for boards: hold each one's button while plugging it in...\n"),
-            std::string::npos);
-  EXPECT_NE(out.find("\nboard             result                    time  bytes\n"),
-            std::string::npos);
+  EXPECT_THAT(out,
+              HasSubstr("Waiting for boards: hold each one's button while plugging it in...\n"));
+  EXPECT_THAT(out, HasSubstr("\nboard             result                    time  bytes\n"));
   for (auto& board : boards) {
     board->signal(SIGTERM);
     EXPECT_NE(board->wait(10s), -1);
@@ -405,9 +365,10 @@ INSTANTIATE_TEST_SUITE_P(Boards, FlashAllRun, ::testing::Values(
 // board naming it, the summary last with the run's exit status and a verdict for each board.
 // Returns each board's result.
 std::map<std::string, std::string> jsonResults(const std::string& out, int status) {
-  static const std::set<std::string> kEvents = {"waiting",  "board",    "release",
-                                                "download", "progress", "verdict",
-                                                "error",    "summary",  "bootloader"};
+  // clang-format off
+  static const std::set<std::string> kEvents = {"waiting", "board", "release", "download",
+                                                "progress", "verdict", "error", "summary", "bootloader"};
+  // clang-format on
   static const std::regex kTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
   std::map<std::string, std::string> results;
   std::istringstream lines(out);
@@ -456,10 +417,6 @@ struct JsonCase {
   std::map<std::string, std::string> results;  // each board's verdict
 };
 
-void PrintTo(const JsonCase& run, std::ostream* os) {
-  *os << run.name;
-}
-
 class FlashJsonRun : public ::testing::TestWithParam<JsonCase> {};
 
 // --json: what a script reads, for each way a run ends. Each line reaches the reader as it is
@@ -476,16 +433,13 @@ TEST_P(FlashJsonRun, WritesOnlyJsonLinesHeldToTheSchema) {
   auto run = flash(dir, "--json --reply-timeout 0.5 " + r.args +
                             (served ? " --server " + server.url() : std::string()));
   if (r.status == 130) {
-    ASSERT_TRUE(run->waitForOutput(
-        [](const std::string& out) { return out.find("\"board\"") != std::string::npos; },
-        within(30s)))
-        << run->output();
+    ASSERT_TRUE(run->waitForText("\"board\"", 30s)) << run->output();
     run->signal(SIGINT);
   }
   EXPECT_EQ(run->wait(30s), r.status) << run->output();
   EXPECT_EQ(jsonResults(run->output(), r.status), r.results) << run->output();
   if (r.status == 64 || r.name == "reportNotWritten") {  // said as an error of the run's own
-    EXPECT_NE(run->output().find("{\"event\":\"error\""), std::string::npos) << run->output();
+    EXPECT_THAT(run->output(), HasSubstr("{\"event\":\"error\""));
   }
   // The history holds the same verdicts, an interrupted board's included.
   const bool listed = r.args.starts_with("--list");
@@ -539,7 +493,7 @@ TEST(Flash, AReportHoldsTheVersionsTheBoardAndTheTrace) {
         "\n  result:   checksum-differs\n  release:  V2.1.0\n",
         "/TRIDENT_TE_V2.1.0.hex (16888 bytes)\n  sha256:   d907a31d8db4",
         "\n  checksum: expected 0xBD53, reported 0xBD54\n", "\nsend to hidc:\na4", "iStatus = "})
-    EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
+    EXPECT_THAT(report, HasSubstr(part));
 }
 
 // Two runs at once, each with boards of its own, add to one history: every line whole, none lost.
@@ -574,7 +528,7 @@ TEST(Flash, ABoardThatStopsTakingFramesHoldsUpNoOther) {
   const std::string out = run->output();
   for (const std::string row : {"\nk-1               updated ", "\nk-2               removed ",
                                 "\nk-3               updated ", "k-2.sock takes no frames"})
-    EXPECT_NE(out.find(row), std::string::npos) << row << "\n" << out;
+    EXPECT_THAT(out, HasSubstr(row));
   for (const std::string k : {"1", "3"})
     EXPECT_EQ(savedImage(dir / ("k-" + k), image.size()), std::string(image.begin(), image.end()))
         << k;
@@ -589,10 +543,7 @@ TEST(Flash, LoopAllTakesBoardsThatArriveMidUpdate) {
   objcopyHex(dir, randomBytes(60000, 3));
   auto first = plugBoard(dir / "hid", words("--name first --reply-delay-ms 2"));
   auto run = flash(dir, "--all --loop --wait 1 --hex LOCAL --checksum 0x1234 --reply-timeout 0.5");
-  ASSERT_TRUE(run->waitForOutput(
-      [](const std::string& out) { return out.find("first: progress  10%") != std::string::npos; },
-      within(30s)))
-      << run->output();
+  ASSERT_TRUE(run->waitForText("first: progress  10%", 30s)) << run->output();
   auto second = plugBoard(dir / "hid", words("--name second --boards 2 --fault-board 2 "
                                              "--silent-after 0 --reply-delay-ms 1"));
   EXPECT_EQ(run->wait(30s), 4) << run->output();
@@ -602,21 +553,31 @@ TEST(Flash, LoopAllTakesBoardsThatArriveMidUpdate) {
                                 "\nsecond-1          "
                                 "checksum differs",
                                 "\nsecond-2          timed out"})
-    EXPECT_NE(out.find(row), std::string::npos) << row << "\n" << out;
+    EXPECT_THAT(out, HasSubstr(row));
   second->signal(SIGTERM);
   EXPECT_EQ(second->wait(10s), 5);
 }
 
 // Boards already waiting when a --loop run starts are each updated in turn, and so is a board
 // plugged in again at once under its old name. With --all the output goes to a reader that leaves
-// after one line: the updates go on.
-TEST(Flash, LoopTakesWaitingBoardsAndOnePluggedInAgainAtOnce) {
-  for (const std::string all : {"", "--all "}) {
+// after one line: the updates go on. A run without --loop updates one board and leaves a second
+// one waiting beside it untouched, for the next run.
+TEST(Flash, WaitingBoardsAreUpdatedInTurnAndOnePluggedInAgainAtOnce) {
+  for (const std::string all : {"", "--all ", "once"}) {
     TempDir dir;
     auto a = plugBoard(dir / "hid", words("--name A"));
     auto b = plugBoard(dir / "hid", words("--name B"));
     const std::string image = hexData(dir, kDemo + "/" + kTournament);
     objcopyHex(dir, {image.begin(), image.end()});
+    for (int run = 0; all == "once" && run < 2; ++run) {
+      auto flashed = flash(dir, "--wait 5 -q --checksum 0xBd53 --hex LOCAL");
+      EXPECT_EQ(flashed->wait(30s), 0) << run << flashed->output();
+    }
+    if (all == "once") {
+      EXPECT_EQ(a->wait(10s), 0) << a->output();
+      EXPECT_EQ(b->wait(10s), 0) << b->output();
+      continue;
+    }
     std::string command = builtProgram("src/cli/trident-flash");
     command += " --virtual-hid " + (dir / "hid").string() + " " + all;
     command += "--loop --wait 2 -q --checksum 0xBd53 --hex " + (dir / "image.hex").string();
@@ -629,23 +590,6 @@ TEST(Flash, LoopTakesWaitingBoardsAndOnePluggedInAgainAtOnce) {
     EXPECT_EQ(again->wait(30s), 0) << all << again->output();
     EXPECT_EQ(run.wait(30s), 0) << all << run.output();
   }
-}
-
-// A run without --loop updates one board and leaves a second one waiting beside it untouched, for
-// the next run.
-TEST(Flash, ARunLeavesASecondWaitingBoardForTheNext) {
-  TempDir dir;
-  std::vector<std::unique_ptr<ChildProcess>> boards;
-  for (const std::string name : {"A", "B"})
-    boards.push_back(plugBoard(dir / "hid", words("--name " + name)));
-  const std::string image = hexData(dir, kDemo + "/" + kTournament);
-  objcopyHex(dir, {image.begin(), image.end()});
-  for (int run = 0; run < 2; ++run) {
-    auto flashed = flash(dir, "--wait 5 -q --checksum 0xBd53 --hex LOCAL");
-    EXPECT_EQ(flashed->wait(30s), 0) << run << flashed->output();
-  }
-  for (auto& board : boards)
-    EXPECT_EQ(board->wait(10s), 0) << board->output();
 }
 
 // On a terminal, server text cannot retitle it, clear it or hide the verdict; nor can it later,
@@ -676,15 +620,14 @@ TEST(Flash, AVersionWithEscapeCodesReachesATerminalAndAPipeDefused) {
                          ? std::vector<std::string>{"/usr/bin/script", "-qec", command, "/dev/null"}
                          : words(command));
     EXPECT_EQ(run.wait(30s), 0) << run.output();
-    EXPECT_NE(run.output().find("The lastest version: ?]0;owned?V9?[2J?????"), std::string::npos)
-        << run.output();
+    EXPECT_THAT(run.output(), HasSubstr("The lastest version: ?]0;owned?V9?[2J?????"));
     // (0x9B and 0xFF alone: the first is also part of many a character in the log.)
     EXPECT_EQ(run.output().find_first_of("\x1b\xff"), std::string::npos) << run.output();
     EXPECT_EQ(run.output().find("\x9b"
                                 "2J"),
               std::string::npos)
         << run.output();
-    EXPECT_NE(run.output().find("Board_TE.txt ?2J?"), std::string::npos) << run.output();
+    EXPECT_THAT(run.output(), HasSubstr("Board_TE.txt ?2J?"));
   }
 }
 
@@ -696,18 +639,12 @@ TEST(Flash, AllAsksTheServerAgainForABoardAfterAnError) {
   std::vector<std::unique_ptr<ChildProcess>> boards;
   for (const std::string name : {"A", "B"}) {
     boards.push_back(plugBoard(dir / "hid", words("--name " + name)));
-    const std::string said = name + ": trident-flash: Failed to connect to 127.0.0.1 port 9";
-    EXPECT_TRUE(run->waitForOutput(
-        [&](const std::string& out) { return out.find(said) != std::string::npos; }, within(30s)))
+    EXPECT_TRUE(
+        run->waitForText(name + ": trident-flash: Failed to connect to 127.0.0.1 port 9", 30s))
         << run->output();
   }
   EXPECT_EQ(run->wait(30s), 2);
-  EXPECT_NE(run->output().find("\nB                 server or file error "), std::string::npos)
-      << run->output();
-  for (auto& board : boards) {
-    board->signal(SIGTERM);
-    board->wait(10s);
-  }
+  EXPECT_THAT(run->output(), HasSubstr("\nB                 server or file error "));
 }
 
 // On a terminal, --all keeps one row per board, redrawn in place, and an error once above them.
@@ -721,11 +658,11 @@ TEST(Flash, AllOnATerminalKeepsARowPerBoard) {
   ChildProcess run({"/usr/bin/script", "-qec", command, "/dev/null"});
   EXPECT_EQ(run.wait(30s), 4) << run.output();
   const std::string out = run.output(), error = "board-2: trident-flash: Error: The board stopped";
-  EXPECT_NE(out.find(error), std::string::npos) << out;
+  EXPECT_THAT(out, HasSubstr(error));
   EXPECT_EQ(out.find(error), out.rfind(error)) << out;
   for (const std::string drawn : {"\x1b[2A\r\x1b[2Kboard-", "] 100%  6000/6000 bytes",
                                   "board-1  Firmware successfully updated.\r\n"})
-    EXPECT_NE(out.find(drawn), std::string::npos) << drawn << "\n" << out;
+    EXPECT_THAT(out, HasSubstr(drawn));
   boards->signal(SIGTERM);
   EXPECT_EQ(boards->wait(10s), 5);
 }
@@ -764,20 +701,15 @@ TEST(Flash, InterruptedAtAnyStageEndsCleanlyWithinASecond) {
         args = "-q --server " + server->url();
       }
       auto run = flash(dir, args);
+      // Of a download of untold size, a line a second: the second shows it goes on.
       ASSERT_TRUE(source == "fifo"
                       ? waitFor([&] { return run->holdsOpen(dir / "image.hex"); }, 10s)
-                      : run->waitForOutput(
-                            [&](const std::string& out) {
-                              // Of a download of untold size, a line a
-                              // second: the second shows it goes on.
-                              return count(out, line) >= (line == "bytes downloaded" ? 2 : 1);
-                            },
-                            within(30s)))
+                      : run->waitForText(line, 30s, line == "bytes downloaded" ? 2 : 1))
           << run->output();
       ASSERT_TRUE(!server || server->logged("streaming ", within(10s)));
       run->signal(signal);
       EXPECT_EQ(run->wait(1s), 130) << signal << source << run->output();
-      EXPECT_NE(run->output().find("trident-flash: interrupted"), std::string::npos);
+      EXPECT_THAT(run->output(), HasSubstr("trident-flash: interrupted"));
     }
   }
 }

@@ -4,9 +4,15 @@
 #include <sstream>
 
 #include "hid/device_monitor.h"
+#include "support/test_support.h"
+
+// A listed device names only its path and instance.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace trident {
 namespace {
+
+using testing::PrintTo;
 
 // One step: "list a:1 b:1" is an enumeration of paths with their instances; "fail N" and
 // "retire N" are what the I/O thread does to a taken device. `changes` is what the step gives:
@@ -22,18 +28,12 @@ struct MonitorCase {
   std::vector<Step> steps;
 };
 
-void PrintTo(const MonitorCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
 std::vector<HidDeviceInfo> listed(std::istringstream& words) {
   std::vector<HidDeviceInfo> present;
   for (std::string word; words >> word;) {
     const size_t colon = word.find(':');
-    HidDeviceInfo info;
-    info.path = word.substr(0, colon);
-    info.instance = std::stoull(word.substr(colon + 1));
-    present.push_back(info);
+    present.push_back(
+        {.path = word.substr(0, colon), .instance = std::stoull(word.substr(colon + 1))});
   }
   return present;
 }
@@ -81,35 +81,24 @@ TEST_P(DeviceMonitorRun, SaysEachChangeOnce) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, DeviceMonitorRun,
-    ::testing::Values(
-        MonitorCase{"attachedOnceWhileListed", {{"list a:1", "+a1"}, {"list a:1", ""}}},
-        MonitorCase{"leavingIsRemovalThenDeparture",
-                    {{"list a:1 b:7", "+a1 +b2"}, {"list b:7", "-a1 >a1"}, {"list", "-b2 >b2"}}},
-        // The same path with another instance between two lists: a board plugged in again.
-        MonitorCase{"pluggedInAgainBetweenLists",
-                    {{"list a:1", "+a1"}, {"list a:2", "-a1 >a1 +a2"}}},
-        MonitorCase{"handlesAreNeverGivenTwice",
-                    {{"list a:1", "+a1"}, {"list", "-a1 >a1"}, {"list a:1", "+a2"}}},
-        // A taken device that failed: its removal is said then, once; it departs when it leaves.
-        MonitorCase{"failedIsRemovedOnceAndDepartsLater",
-                    {{"list a:1 b:1", "+a1 +b2"},
-                     {"fail 1", "-a1"},
-                     {"fail 1", ""},
-                     {"list a:1 b:1", ""},
-                     {"list b:1", ">a1"}}},
-        // One let go is not attached again while it lingers, and its leaving is a departure alone.
-        MonitorCase{"retiredLingersUnoffered",
-                    {{"list a:1", "+a1"},
-                     {"retire 1", ""},
-                     {"list a:1", ""},
-                     {"fail 1", ""},
-                     {"list", ">a1"},
-                     {"list a:1", "+a2"}}},
-        MonitorCase{"unknownHandlesChangeNothing",
-                    {{"fail 9", ""}, {"retire 9", ""}, {"list a:1", "+a1"}}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Lists, DeviceMonitorRun, ::testing::Values(
+    MonitorCase{"attachedOnceWhileListed", {{"list a:1", "+a1"}, {"list a:1", ""}}},
+    MonitorCase{"leavingIsRemovalThenDeparture",
+                {{"list a:1 b:7", "+a1 +b2"}, {"list b:7", "-a1 >a1"}, {"list", "-b2 >b2"}}},
+    // The same path with another instance between two lists: a board plugged in again.
+    MonitorCase{"pluggedInAgainBetweenLists", {{"list a:1", "+a1"}, {"list a:2", "-a1 >a1 +a2"}}},
+    MonitorCase{"handlesAreNeverGivenTwice",
+                {{"list a:1", "+a1"}, {"list", "-a1 >a1"}, {"list a:1", "+a2"}}},
+    // A taken device that failed: its removal is said then, once; it departs when it leaves.
+    MonitorCase{"failedIsRemovedOnceAndDepartsLater", {{"list a:1 b:1", "+a1 +b2"},
+                {"fail 1", "-a1"}, {"fail 1", ""}, {"list a:1 b:1", ""}, {"list b:1", ">a1"}}},
+    // One let go is not attached again while it lingers, and its leaving is a departure alone.
+    MonitorCase{"retiredLingersUnoffered", {{"list a:1", "+a1"}, {"retire 1", ""},
+                {"list a:1", ""}, {"fail 1", ""}, {"list", ">a1"}, {"list a:1", "+a2"}}},
+    MonitorCase{"unknownHandlesChangeNothing", {{"fail 9", ""}, {"retire 9", ""}, {"list a:1", "+a1"}}}),
     [](const auto& info) { return info.param.name; });
+// clang-format on
 
 TEST(DeviceMonitor, FindsOnlyListedDevices) {
   DeviceMonitor monitor;

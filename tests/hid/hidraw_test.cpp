@@ -15,6 +15,9 @@
 #include "hidraw_board.h"
 #include "support/process.h"
 
+// The devices name only the options that differ from a plain bootloader's.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace trident {
 namespace {
 
@@ -81,11 +84,8 @@ struct HidrawRig {
 
 TEST(Hidraw, UpdatesTheBoardBesideAnotherDeviceAndLeavesItAlonePluggedInAgain) {
   HidrawRig rig;
-  HidrawDeviceOptions other;  // a device that is no bootloader, and never answers
-  other.vendorId = 0x046D;
-  other.productId = 0xC077;
-  other.answers = false;
-  auto mouse = rig.bed.plug(other);
+  // A device that is no bootloader, and never answers.
+  auto mouse = rig.bed.plug({.vendorId = 0x046D, .productId = 0xC077, .answers = false});
   ASSERT_TRUE(rig.run([&] { return rig.logged("VID：046D PID : C077") == 1; }));
   auto board = rig.bed.plug();
   const auto image = testing::randomBytes(20000, 11);
@@ -106,9 +106,7 @@ TEST(Hidraw, UpdatesTheBoardBesideAnotherDeviceAndLeavesItAlonePluggedInAgain) {
 
 TEST(Hidraw, UnpluggedMidTransferShowsDeviceRemovedOnce) {
   HidrawRig rig;
-  HidrawDeviceOptions options;
-  options.faults.unplugAfter = 40;
-  auto board = rig.bed.plug(options);
+  auto board = rig.bed.plug({.faults = {.unplugAfter = 40}});
   rig.start(testing::randomBytes(9000, 5));
   ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_DEVICE_REMOVED; }));
   ASSERT_TRUE(board->waitUnplugged(5s));
@@ -120,9 +118,7 @@ TEST(Hidraw, UnpluggedMidTransferShowsDeviceRemovedOnce) {
 // udev's access rule often lands a moment after the node appears.
 TEST(Hidraw, ANodeThatRefusesAtFirstIsTakenOnceItOpens) {
   HidrawRig rig(true);
-  HidrawDeviceOptions options;
-  options.refusedOpens = 3;
-  auto board = rig.bed.plug(options);
+  auto board = rig.bed.plug({.refusedOpens = 3});
   ASSERT_TRUE(rig.run([&] { return rig.status() == STATUS_WAIT_DOWNLOAD_HEX; }));
   EXPECT_EQ(board->opens(), 4u);
   EXPECT_EQ(rig.logged("HID: cannot open the bootloader at /dev/hidraw0: "), 1);
@@ -131,9 +127,7 @@ TEST(Hidraw, ANodeThatRefusesAtFirstIsTakenOnceItOpens) {
 
 TEST(Hidraw, ABootloaderThatNeverOpenedGoesAwayUnnoticedAndTheNextIsUpdated) {
   HidrawRig rig(true);
-  HidrawDeviceOptions locked;
-  locked.refuseUntilAllowed = true;
-  auto first = rig.bed.plug(locked);
+  auto first = rig.bed.plug({.refuseUntilAllowed = true});
   ASSERT_TRUE(rig.run([&] { return rig.logged("Permission denied") == 1; }));
   first->unplug();
   ASSERT_TRUE(rig.run([&] { return rig.logged("拔出：") == 1; }));
@@ -250,12 +244,10 @@ TEST(Hidraw, TridentFlashUpdatesTheBoardProgramPluggedInOverHidraw) {
 TEST(Hidraw, TridentFlashListsEveryBootloaderAndWhyOneDoesNotOpen) {
   ownTmpdir();
   HidrawTestbed bed;
-  HidrawDeviceOptions locked;
-  locked.refuseUntilAllowed = true;
-  HidrawDeviceOptions named;
-  named.serial = "Zo\u00eb-3";
   std::vector<std::unique_ptr<HidrawBoard>> plugged;
-  for (const auto& options : {HidrawDeviceOptions{}, locked, named})
+  for (const HidrawDeviceOptions& options :
+       {HidrawDeviceOptions{}, HidrawDeviceOptions{.refuseUntilAllowed = true},
+        HidrawDeviceOptions{.serial = "Zo\u00eb-3"}})
     plugged.push_back(bed.plug(options));
   std::vector<std::string> argv{testing::builtProgram("src/cli/trident-flash"), "--list"};
   if (::geteuid() == 0)  // root opens any node: the user is played without that power

@@ -180,6 +180,7 @@ TEST(UpgTxt, KeysNameChecksAndTheLastMatchDecideTheSlots) {
 
 TEST(RemoteTxtFile, EscapesEveryPathByteOutsideTheKeptSetAndKeepsOnlyAnAbsoluteUrl) {
   // Base, path, what the path becomes in the URL, and whether the URL is absolute.
+  // clang-format off
   const std::tuple<std::string, Text, std::string, bool> cases[] = {
       {"ftp://127.0.0.1:2121", "/fw/new board\r\n.hex", "/fw/new%20board%0D%0A.hex", true},
       {"ftp://[::1]:2121", "/fw/caf\xC3\xA9.hex", "/fw/caf%C3%A9.hex", true},
@@ -190,10 +191,9 @@ TEST(RemoteTxtFile, EscapesEveryPathByteOutsideTheKeptSetAndKeepsOnlyAnAbsoluteU
       {"ftp://h", "/AZaz09!$&'()*+,-./:;=?@_~", "/AZaz09!$&'()*+,-./:;=?@_~", true},
       {"ftp://h", std::nullopt, "(null)", false},
       // The base is ours and not escaped: it must make an absolute URL as it stands.
-      {"", "/fw/board.hex", "/fw/board.hex", false},
-      {":", "/f.hex", "/f.hex", false},
-      {"1ftp://h", "/f.hex", "/f.hex", false},
-      {"ftp://my host", "/f.hex", "/f.hex", false}};
+      {"", "/fw/board.hex", "/fw/board.hex", false}, {":", "/f.hex", "/f.hex", false},
+      {"1ftp://h", "/f.hex", "/f.hex", false}, {"ftp://my host", "/f.hex", "/f.hex", false}};
+  // clang-format on
   for (const auto& [base, path, escaped, absolute] : cases) {
     testing::RecordingDiagnostics diagnostics;
     const RemoteTxtFileViewModel release(RemoteTxtFileModel("T", "v1", "0x1234", path), base,
@@ -208,19 +208,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A device's text as UTF-8: each length of sequence, and what UTF-8 cannot hold as U+FFFD.
 TEST(Utf8, WritesEachCodePointAsTheDecoderReadsIt) {
-  for (const auto& [code, bytes] :
-       std::vector<std::pair<char32_t, std::string>>{{U'A', "A"},
-                                                     {0x7F, "\x7F"},
-                                                     {0x80, "\xC2\x80"},
-                                                     {0xE9, "\xC3\xA9"},
-                                                     {0x7FF, "\xDF\xBF"},
-                                                     {0x800, "\xE0\xA0\x80"},
-                                                     {0x20AC, "\xE2\x82\xAC"},
-                                                     {0xFFFF, "\xEF\xBF\xBF"},
-                                                     {0x10000, "\xF0\x90\x80\x80"},
-                                                     {0x10FFFF, "\xF4\x8F\xBF\xBF"},
-                                                     {0xD800, "\xEF\xBF\xBD"},
-                                                     {0x110000, "\xEF\xBF\xBD"}}) {
+  // clang-format off
+  for (const auto& [code, bytes] : std::vector<std::pair<char32_t, std::string>>{
+           {U'A', "A"}, {0x7F, "\x7F"}, {0x80, "\xC2\x80"}, {0xE9, "\xC3\xA9"}, {0x7FF, "\xDF\xBF"},
+           {0x800, "\xE0\xA0\x80"}, {0x20AC, "\xE2\x82\xAC"}, {0xFFFF, "\xEF\xBF\xBF"},
+           {0x10000, "\xF0\x90\x80\x80"}, {0x10FFFF, "\xF4\x8F\xBF\xBF"}, {0xD800, "\xEF\xBF\xBD"},
+           {0x110000, "\xEF\xBF\xBD"}}) {
+    // clang-format on
     std::string out = "x";
     appendUtf8(out, code);
     EXPECT_EQ(out, "x" + bytes) << std::hex << static_cast<uint32_t>(code);
@@ -259,8 +253,8 @@ TEST(FwInfo, DecodesEveryFieldTheReportHoldsWholeByItsRule) {
   // A ROM name starts with QK in either case and has three characters at least. Zero bytes give
   // no character; bytes above 0x7F are one Latin-1 character each, written as UTF-8.
   const std::tuple<std::string, std::string, std::string> roms[] = {
-      {"qkldr120", "qkldr120", "LdRomStr = qkldr120, qkStr = QK"},
-      {"qKx", "qKx", "LdRomStr = qKx, qkStr = QK"},
+      // clang-format off
+      {"qkldr120", "qkldr120", "LdRomStr = qkldr120, qkStr = QK"}, {"qKx", "qKx", "LdRomStr = qKx, qkStr = QK"},
       {"ABLDR120", "Unknown!", "LdRomStr = ABLDR120, qkStr = AB"},
       {std::string("\0QK\0x", 5), "QKx", "LdRomStr = QKx, qkStr = QK"},
       {std::string("QK\0\0\0\0\0\0", 8), "Unknown!!", ""},
@@ -268,6 +262,7 @@ TEST(FwInfo, DecodesEveryFieldTheReportHoldsWholeByItsRule) {
       {"\xFEzx", "Unknown!", "LdRomStr = \xC3\xBEzx, qkStr = \xC3\x9EZ"},
       {"q\xF7x", "Unknown!", "LdRomStr = q\xC3\xB7x, qkStr = Q\xC3\xB7"},
       {"Q", "Unknown!", ""}};
+  // clang-format on
   for (const auto& [bytes, name, log] : roms) {
     diagnostics.log.clear();
     EXPECT_EQ(info.getLdRomStrBy(Bytes(bytes.begin(), bytes.end())), name);

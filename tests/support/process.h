@@ -79,6 +79,11 @@ class ChildProcess {
     waitFor([&] { return ready(output()) || ended(); }, left(deadline));
     return ready(output());
   }
+  // Waits until `text` has come `times` times in the output, for `limit` at most.
+  bool waitForText(const std::string& text, std::chrono::milliseconds limit, size_t times = 1) {
+    return waitForOutput([&](const std::string& out) { return occurrences(out, text) >= times; },
+                         Clock::now() + limit);
+  }
   std::string output() { return readFile("/proc/self/fd/" + std::to_string(out_.get())); }
   // Waits for the process to end; its exit status (128 + signal when killed), or -1 when it had
   // not ended by the deadline.
@@ -132,9 +137,7 @@ inline std::unique_ptr<ChildProcess> plugBoard(const std::filesystem::path& hidD
                                 hidDir.string()};
   argv.insert(argv.end(), options.begin(), options.end());
   auto board = std::make_unique<ChildProcess>(argv);
-  EXPECT_TRUE(board->waitForOutput(
-      [](const std::string& out) { return out.find(" plugged in at ") != std::string::npos; },
-      within(std::chrono::seconds(20))));
+  EXPECT_TRUE(board->waitForText(" plugged in at ", std::chrono::seconds(20)));
   return board;
 }
 

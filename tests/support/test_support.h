@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -31,6 +32,16 @@ class RecordingDiagnostics final : public Diagnostics {
   std::vector<std::string> log;
   std::string out;
 };
+
+// Names a parametrised test's case in gtest's output by its `name`. A test file takes it in with
+// `using testing::PrintTo;` in the namespace of its cases, where gtest looks for it.
+template <typename Case>
+requires requires(const Case& c, std::ostream& out) {
+  out << c.name;
+}
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
+}
 
 // A fresh directory under the system temp dir, removed with its contents at the end of the scope.
 // Its name is short: virtual boards are sockets in here, and a socket path fits in 108 bytes.
@@ -74,6 +85,14 @@ inline std::string readFile(const std::filesystem::path& file) {
   std::ostringstream text;
   text << std::ifstream(file, std::ios::binary).rdbuf();
   return text.str();
+}
+
+// How many times `part` is in `text`.
+inline size_t occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++n;
+  return n;
 }
 
 // Runs a command line through the shell; returns its exit status. Output goes to the test log.

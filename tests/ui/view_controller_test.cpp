@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMetaEnum>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -24,6 +23,7 @@
 #include <map>
 #include <regex>
 
+#include "app_session.h"
 #include "engine/engine_rig.h"
 #include "qt_wait.h"
 #include "support/process.h"
@@ -32,6 +32,8 @@
 
 namespace trident::testing {
 namespace {
+
+using testing::PrintTo;
 
 using namespace std::chrono_literals;
 
@@ -85,6 +87,57 @@ const std::string kFailedView =
 const std::string kServerErrorView =
     "- | device | - | failed | - | Something wrong , Can't Download File From FTP | Close";
 
+// WCAG 2's contrast ratio: the lighter colour's relative luminance over the darker's, each + 0.05.
+double contrast(QRgb a, QRgb b) {
+  const auto luminance = [](QRgb c) {
+    const auto linear = [](int v) {
+      const double s = v / 255.0;
+      return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+  };
+  const double one = luminance(a), other = luminance(b);
+  return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
+}
+
+// The contrast of the text in `area` (in `shot`'s own units) on the rendered pixels: inside a
+// frame's width, the commonest colour is what is behind the text, the pixel farthest from it the
+// ink. Glyph stems are solid at these sizes, so the ink's own colour is among the pixels.
+double textContrast(const QPixmap& shot, QRect area) {
+  const QImage image = shot.toImage();
+  const qreal scale = shot.devicePixelRatio();
+  area.adjust(3, 3, -3, -3);
+  const QRect pixels =
+      QRect((QPointF(area.topLeft()) * scale).toPoint(), area.size() * scale) & image.rect();
+  std::map<QRgb, int> counts;
+  for (int y = pixels.top(); y <= pixels.bottom(); ++y)
+    for (int x = pixels.left(); x <= pixels.right(); ++x)
+      ++counts[image.pixel(x, y)];
+  if (counts.empty()) return 0;
+  const QRgb behind = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                        return a.second < b.second;
+                      })->first;
+  double most = 1;
+  for (const auto& [colour, count] : counts)
+    most = std::max(most, contrast(colour, behind));
+  return most;
+}
+
+using Contrasts = std::vector<std::pair<std::string, double>>;
+
+// Each of `texts` that shows a text and is enabled, as `surface` renders it now. WCAG asks nothing
+// of a disabled control's text.
+void measure(QWidget& surface, const QList<QWidget*>& texts, Contrasts& out) {
+  const QPixmap shot = surface.grab();
+  for (QWidget* text : texts) {
+    const QString shown =
+        text->property(qobject_cast<QComboBox*>(text) ? "currentText" : "text").toString();
+    if (!text->isVisible() || !text->isEnabled() || shown.isEmpty()) continue;
+    out.emplace_back(shown.toStdString(),
+                     textContrast(shot, QRect(text->mapTo(&surface, QPoint()), text->size())));
+  }
+}
+
 // The window wired the way the application wires it, with a firmware file an earlier run left
 // behind. Alerts are recorded with the view behind them instead of being shown.
 struct WindowRig {
@@ -127,16 +180,27 @@ struct WindowRig {
   std::string viewAtRegisterHID;
   std::vector<std::string> alerts;
   std::vector<int64_t> picked;
+  Contrasts* seen = nullptr;  // where the contrast test collects what it measures
 };
 
-// Where the screenshots go: TRIDENT_SCREENSHOT_DIR (scripts/render-screenshots points it at
-// docs/screenshots), else the build tree.
-void saveScreenshot(const QPixmap& shot, const std::string& name) {
-  const char* chosen = std::getenv("TRIDENT_SCREENSHOT_DIR");
-  QDir dir(chosen && *chosen ? QString::fromLocal8Bit(chosen)
-                             : QStringLiteral(TRIDENT_BINARY_DIR "/screenshots"));
-  dir.mkpath(".");
-  EXPECT_TRUE(shot.save(dir.filePath(QString::fromStdString(name) + ".png"), "PNG")) << name;
+// What a screen reader gets from the window: each part it can see, as its role, its label (a
+// pop-up's), its name and its value, with "*" on the part that holds the focus.
+std::string heard(ViewController& w) {
+  std::string text;
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
+  for (int i = 0; i < window->childCount(); ++i) {
+    QAccessibleInterface* part = window->child(i);
+    if (part->state().invisible) continue;
+    text += text.empty() ? "" : "; ";
+    text += QMetaEnum::fromType<QAccessible::Role>().valueToKey(part->role());
+    for (const auto& label : part->relations(QAccessible::Label))
+      text += " " + label.first->text(QAccessible::Name).toStdString() + ":";
+    text += " \"" + part->text(QAccessible::Name).toStdString() + "\"";
+    if (QAccessibleValueInterface* value = part->valueInterface())
+      text += " = " + value->currentValue().toString().toStdString();
+    if (part->object() == w.focusWidget()) text += " *";
+  }
+  return text;
 }
 
 struct Scene {
@@ -144,13 +208,14 @@ struct Scene {
   int steps;         // how far along the road (WindowRig::walk)
   BoardFaults faults;
   std::string view;
+  std::string heard;       // what a screen reader reads (::heard)
   std::string alert = {};  // the message of the one alert the state opens, if it opens one
   std::function<void(WindowRig&)> then = {};
+  // What the contrast test measures beyond the window's texts (or does first), and the name of
+  // the screenshot it keeps of the dark look, if it keeps one.
+  std::function<void(WindowRig&, Contrasts&)> measure = {};
+  std::string darkShot = {};
 };
-
-void PrintTo(const Scene& scene, std::ostream* out) {
-  *out << scene.name;
-}
 
 class WindowStates : public ::testing::TestWithParam<Scene> {};
 
@@ -158,6 +223,9 @@ class WindowStates : public ::testing::TestWithParam<Scene> {};
 // an alert opens only once its view is on screen; in a final state "Close" ends the application.
 // Start-up removes the stale firmware file and shows the connect prompt before it starts the HID
 // link; one click on "Update" starts exactly one download. Each state is kept as a screenshot.
+// A screen reader reads each state by name: the action button takes the focus when it appears;
+// with nothing to press, the hint holds it. The button's description is the hint, and the window
+// is a window named by its title.
 TEST_P(WindowStates, ShowTheStateTableRow) {
   const Scene& scene = GetParam();
   WindowRig rig(scene.faults);
@@ -172,6 +240,15 @@ TEST_P(WindowStates, ShowTheStateTableRow) {
   EXPECT_EQ(shot.deviceIndependentSize().toSize(), rig.window.size());
   EXPECT_EQ(shot.size(), rig.window.size() * rig.window.devicePixelRatio());
   saveScreenshot(shot, scene.name);
+  // The focus settles once the whole view is applied; Loading lasts no longer than that.
+  if (scene.steps > 0) QCoreApplication::processEvents();
+  EXPECT_EQ(heard(rig.window), scene.heard);
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&rig.window);
+  EXPECT_EQ(window->role(), QAccessible::Window);
+  EXPECT_EQ(window->text(QAccessible::Name), "Trident Updater");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(rig.window.ActionButton())
+                ->text(QAccessible::Description),
+            rig.window.HintMessage1()->text());
   if (rig.window.ActionButton()->text() == "Close") {
     rig.click();
     EXPECT_FALSE(rig.window.isVisible());
@@ -181,7 +258,7 @@ TEST_P(WindowStates, ShowTheStateTableRow) {
 
 // The window's own alert: a modal box with the caller's message as its text and one default OK
 // button, the error view already behind it. It is dismissed as a user would, and kept as a
-// screenshot over the window.
+// screenshot over the window, or, in the contrast test, measured.
 const std::string kRefused = "Failed to connect to 127.0.0.1 port 2121: Connection refused";
 void throughTheWindowsOwnAlert(WindowRig& rig) {
   rig.window.setAlertPresenter({});
@@ -194,61 +271,88 @@ void throughTheWindowsOwnAlert(WindowRig& rig) {
     EXPECT_TRUE(box->isModal());
     EXPECT_EQ(box->buttons(), QList<QAbstractButton*>{box->button(QMessageBox::Ok)});
     EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Ok));
-    // Offscreen windows have no frame: a shadow and an outline stand in for the dialog's own.
-    QPixmap shot = rig.window.grab();
-    const QPixmap alert = box->grab();
-    const QSize room = rig.window.size(), size = box->size();  // both drawn at the screen's scale
-    const QRect place(
-        QPoint((room.width() - size.width()) / 2, (room.height() - size.height()) / 3), size);
-    QPainter painter(&shot);
-    painter.fillRect(QRect(QPoint(), room), QColor(15, 23, 42, 70));
-    painter.fillRect(place.translated(0, 4).adjusted(-3, -3, 3, 3), QColor(15, 23, 42, 50));
-    painter.drawPixmap(place.topLeft(), alert);
-    painter.setPen(QColor(15, 23, 42, 90));
-    painter.drawRect(place.adjusted(-1, -1, 0, 0));
-    painter.end();
-    saveScreenshot(shot, "server-error-alert");
+    if (rig.seen) measure(*box, box->findChildren<QWidget*>(), *rig.seen);
+    if (!rig.seen) saveScreenshot(withBoxOver(rig.window, *box), "server-error-alert");
     QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
   });
   rig.sim.engine.showErrorAlertWithMessage(kRefused);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+// The figure on the gauge.
+void figure(WindowRig& rig, Contrasts& seen) {
+  const QLabel& gauge = *rig.window.Device_1_Image();
+  const QRect figure(gauge.mapTo(&rig.window, gauge.rect().center() - QPoint(50, 25)),
+                     QSize(100, 50));
+  seen.emplace_back("figure", textContrast(rig.window.grab(), figure));
+}
+
+// The variant list, opened.
+void variantList(WindowRig& rig, Contrasts& seen) {
+  QComboBox& popUp = *rig.window.popUpBtn();
+  popUp.showPopup();
+  QAbstractItemView& list = *popUp.view();
+  ASSERT_TRUE(waitUntil([&] { return list.isVisible(); }));
+  const QPixmap shot = list.viewport()->grab();
+  for (int row = 0; row < popUp.count(); ++row) {
+    seen.emplace_back("item " + popUp.itemText(row).toStdString(),
+                      textContrast(shot, list.visualRect(list.model()->index(row, 0))));
+  }
+  popUp.hidePopup();
+}
+
 const std::string kReady =
     "Tournament(No Turbo & Remap)*, Standard | device | - | - | "
     "The lastest version: V2.13 | Click Button to start update | Update";
 const std::string kProgramming = " | - | - | - | DO NOT Remove the Controller | -";
+// What a screen reader reads of the picture and the pop-up, and of a view that failed.
+const std::string kBoard = "Graphic \"Board with the button to hold\"; ";
+const std::string kPopUp = "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; " +
+                           kBoard + "StaticText \"The lastest version: V2.13\"; ";
+const std::string kFailedHeard =
+    "Graphic \"Update failed\"; StaticText \"The Setup didn't finish "
+    "and will restart.\"; Button \"Close\" *";
+const std::string kConnectHeard =
+    kBoard + "StaticText \"Press and hold the button, then connect it to the computer.\" *";
 
 // The board faults name only the one each scene needs.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
-    Scene{"loading", 0, {}, "- | - | loading | - | - | Download Update File From FTP , Please wait | -"},
-    Scene{"connect-prompt", 1, {}, kConnectView},
+const std::vector<Scene> kScenes{
+    Scene{"loading", 0, {}, "- | - | loading | - | - | Download Update File From FTP , Please wait | -",
+          "Graphic \"Loading\"; StaticText \"Download Update File From FTP , Please wait\""},
+    Scene{"connect-prompt", 1, {}, kConnectView, kConnectHeard},
     // Fetching leaves the hint alone, and the pop-up stays hidden until a release is in.
-    Scene{"fetching", 2, {}, kConnectView},
+    Scene{"fetching", 2, {}, kConnectView, kConnectHeard},
     // Only the user's own choice in the pop-up reaches the update client; filling the pop-up
     // again replaces its items and selects the first without starting a fetch.
-    Scene{"ready", 3, {}, kReady, {}, [](WindowRig& rig) {
+    Scene{"ready", 3, {}, kReady, kPopUp + "StaticText \"Click Button to start update\"; Button \"Update\" *", {},
+          [](WindowRig& rig) {
       QTest::keyClick(rig.window.popUpBtn(), Qt::Key_Down);
       rig.window.fillVariantPopUp({"Tournament(No Turbo & Remap)", "Standard"});
       EXPECT_EQ(rig.picked, std::vector<int64_t>{1});
-    }},
+    }, variantList, "ready-dark"},
     Scene{"downloading", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | - | "
-          "The lastest version: V2.13 | DO NOT Remove the Controller | !Update"},
+          "The lastest version: V2.13 | DO NOT Remove the Controller | !Update",
+          kPopUp + "StaticText \"DO NOT Remove the Controller\" *; Button \"Update\"", {}, {},
+          // The download bar's text over its empty track here, over its full one next.
+          [](WindowRig& rig, Contrasts&) { rig.sim.engine.downloadProgress(7000, 0); }},
     // How far the download has come, in the server's size or, untold, in what has come.
     Scene{"downloading-progress", 4, {}, "!Tournament(No Turbo & Remap)*, Standard | device | - | "
           "- | The lastest version: V2.13 | DO NOT Remove the Controller | !Update | Downloading: "
-          "45 of 128 KB", {}, [](WindowRig& rig) {
+          "45 of 128 KB", kPopUp + "StaticText \"DO NOT Remove the Controller\" *; ProgressBar "
+          "\"Firmware download\" = 351; Button \"Update\"", {}, [](WindowRig& rig) {
       rig.sim.engine.downloadProgress(7000, 0);
       EXPECT_EQ(rig.window.DownloadProgress()->text(), "Downloading: 7 KB");
       rig.sim.engine.downloadProgress(46080, 131072);
       EXPECT_EQ(rig.window.DownloadProgress()->value(), 351);
-    }},
+    }, [](WindowRig& rig, Contrasts&) { rig.sim.engine.downloadProgress(9, 9); }},
     // The board answers only the first sync, so the update waits before the transfer. The engine
     // keeps the picture index in range, but the window does not rely on it.
-    Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming, {}, [](WindowRig& rig) {
+    Scene{"programming", 5, {.silentAfter = 1}, "- | 0" + kProgramming,
+          "ProgressBar \"Programming the board: 0 %\" = 0; StaticText \"DO NOT Remove the Controller\" *", {},
+          [](WindowRig& rig) {
       for (const auto& [index, picture] : std::vector<std::pair<int, std::string>>{
                {7, "7"}, {20, "20"}, {21, "20"}, {-1, "0"}, {INT_MAX, "20"}, {INT_MIN, "0"}}) {
         rig.window.Device_1_Image()->hide();
@@ -256,21 +360,32 @@ INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::Values(
         EXPECT_EQ(describe(rig.window), "- | " + picture + kProgramming) << index;
       }
     }},
-    // Frame 44 of a 4800-byte image leaves packNo at 79: 45.7 %, picture 9.
-    Scene{"programming-45", 5, {.silentAfter = 43}, "- | 9" + kProgramming},
-    Scene{"updated", 5, {}, kUpdatedView},
-    Scene{"update-failed", 5, {.wrongChecksum = true}, kFailedView},
+    // Frame 44 of a 4800-byte image leaves packNo at 79: 45.7 %, picture 9; the gauge reads the
+    // 2,120 bytes sent: 44 %.
+    Scene{"programming-45", 5, {.silentAfter = 43}, "- | 9" + kProgramming,
+          "ProgressBar \"Programming the board: 44 %\" = 44; StaticText \"DO NOT Remove the Controller\" *",
+          {}, {}, figure, "programming-dark"},
+    Scene{"updated", 5, {}, kUpdatedView, "Graphic \"Update complete\"; StaticText \"Firmware successfully "
+          "updated.\"; Button \"Close\" *"},
+    Scene{"update-failed", 5, {.wrongChecksum = true}, kFailedView, kFailedHeard},
     // A download's progress that comes after the end shows nothing.
-    Scene{"device-removed", 5, {.unplugAfter = 30}, kFailedView, {}, [](WindowRig& rig) {
+    Scene{"device-removed", 5, {.unplugAfter = 30}, kFailedView, kFailedHeard, {}, [](WindowRig& rig) {
       rig.sim.engine.downloadProgress(10, 20); }},
-    Scene{"server-error", 2, {}, kServerErrorView, kRefused, throughTheWindowsOwnAlert},
+    Scene{"server-error", 2, {}, kServerErrorView, kBoard + "Graphic \"Update failed\"; StaticText "
+          "\"Something wrong , Can't Download File From FTP\"; Button \"Close\" *", kRefused,
+          throughTheWindowsOwnAlert},
     // The firmware file is gone when the loader opens it: Setup error, even though the
     // Programming view had already hidden the button.
-    Scene{"setup-error", 4, {}, kFailedView, "Error: Please check your network",
-          [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}),
-    [](const auto& info) { return QString::fromStdString(info.param.name).replace('-', '_').toStdString(); });
+    Scene{"setup-error", 4, {}, kFailedView, kFailedHeard, "Error: Please check your network",
+          [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}};
 // clang-format on
 #pragma GCC diagnostic pop
+
+std::string testName(const Scene& scene) {
+  return QString::fromStdString(scene.name).replace('-', '_').toStdString();
+}
+INSTANTIATE_TEST_SUITE_P(Scenes, WindowStates, ::testing::ValuesIn(kScenes),
+                         [](const auto& info) { return testName(info.param); });
 
 // A stale path that cannot be removed does not stop the start-up. The window is fixed in size,
 // with its title and icon, and every picture it names is in the application, at the size of the
@@ -312,14 +427,12 @@ TEST(WindowPictures, EachComesWithTwiceThePixels) {
 // on the window) and the window's look (the dark variant where one is drawn); asked again, the
 // very same pixmap comes back.
 TEST(WindowPictures, ArePickedForTheScreenAndTheLook) {
+  // clang-format off
   const std::vector<std::tuple<const char*, qreal, bool, const char*>> picks{
-      {"7", 1, false, "7.png"},
-      {"7", 1.25, false, "7@2x.png"},
-      {"7", 2, true, "7-dark@2x.png"},
-      {"device", 1, true, "device-dark.png"},
-      {"complete", 3, true, "complete@2x.png"},
-      {"loading", 0.75, false, "loading.png"},
-      {"21", 2, true, nullptr}};
+      {"7", 1, false, "7.png"}, {"7", 1.25, false, "7@2x.png"}, {"7", 2, true, "7-dark@2x.png"},
+      {"device", 1, true, "device-dark.png"}, {"complete", 3, true, "complete@2x.png"},
+      {"loading", 0.75, false, "loading.png"}, {"21", 2, true, nullptr}};
+  // clang-format on
   for (const auto& [name, ratio, dark, file] : picks) {
     SCOPED_TRACE(std::string(name) + " at " + std::to_string(ratio) + (dark ? ", dark" : ""));
     const QPixmap picture = ViewController::imageNamed(QString::fromLatin1(name), ratio, dark);
@@ -391,82 +504,21 @@ TEST(WindowPictures, FollowTheScreenAndThePaletteAndRepaintOnlyAChange) {
   EXPECT_TRUE(waitUntil([&] { return paints.count > 0; }));
 }
 
-// WCAG 2's contrast ratio: the lighter colour's relative luminance over the darker's, each + 0.05.
-double contrast(QRgb a, QRgb b) {
-  const auto luminance = [](QRgb c) {
-    const auto linear = [](int v) {
-      const double s = v / 255.0;
-      return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
-  };
-  const double one = luminance(a), other = luminance(b);
-  return (std::max(one, other) + 0.05) / (std::min(one, other) + 0.05);
-}
-
-// The contrast of the text in `area` (in `shot`'s own units) on the rendered pixels: inside a
-// frame's width, the commonest colour is what is behind the text, the pixel farthest from it the
-// ink. Glyph stems are solid at these sizes, so the ink's own colour is among the pixels.
-double textContrast(const QPixmap& shot, QRect area) {
-  const QImage image = shot.toImage();
-  const qreal scale = shot.devicePixelRatio();
-  area.adjust(3, 3, -3, -3);
-  const QRect pixels =
-      QRect((QPointF(area.topLeft()) * scale).toPoint(), area.size() * scale) & image.rect();
-  std::map<QRgb, int> counts;
-  for (int y = pixels.top(); y <= pixels.bottom(); ++y)
-    for (int x = pixels.left(); x <= pixels.right(); ++x)
-      ++counts[image.pixel(x, y)];
-  if (counts.empty()) return 0;
-  const QRgb behind = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
-                        return a.second < b.second;
-                      })->first;
-  double most = 1;
-  for (const auto& [colour, count] : counts)
-    most = std::max(most, contrast(colour, behind));
-  return most;
-}
-
-using Contrasts = std::vector<std::pair<std::string, double>>;
-
-// Each of `texts` that shows a text and is enabled, as `surface` renders it now. WCAG asks nothing
-// of a disabled control's text.
-void measure(QWidget& surface, const QList<QWidget*>& texts, Contrasts& out) {
-  const QPixmap shot = surface.grab();
-  for (QWidget* text : texts) {
-    const QString shown =
-        text->property(qobject_cast<QComboBox*>(text) ? "currentText" : "text").toString();
-    if (!text->isVisible() || !text->isEnabled() || shown.isEmpty()) continue;
-    out.emplace_back(shown.toStdString(),
-                     textContrast(shot, QRect(text->mapTo(&surface, QPoint()), text->size())));
-  }
-}
-
-struct Look {
-  std::string name;
-  int steps;  // how far along the road (WindowRig::walk)
-  BoardFaults faults;
-  std::function<void(WindowRig&, Contrasts&)> then = {};
-  std::string screenshot = {};  // of the dark look, if one is kept
-};
-
-void PrintTo(const Look& look, std::ostream* out) {
-  *out << look.name;
-}
-
-class WindowContrast : public ::testing::TestWithParam<std::tuple<Look, bool>> {};
+class WindowContrast : public ::testing::TestWithParam<std::tuple<Scene, bool>> {};
 
 // In each state, on a light and on a dark desktop, every text the window shows stands out from
 // what is behind it by WCAG's 4.5:1 at least, measured on the rendered window: the labels, the
 // button, the variant pop-up and its list, the download bar over its empty and its full track, the
 // gauge's figure and the alert.
 TEST_P(WindowContrast, EveryTextStandsOut) {
-  const auto& [look, dark] = GetParam();
+  const auto& [scene, dark] = GetParam();
   const DesktopPalette desktop(dark);
-  WindowRig rig(look.faults);
-  rig.walk(look.steps);
+  WindowRig rig(scene.faults);
   Contrasts seen;
-  if (look.then) look.then(rig, seen);
+  rig.seen = &seen;
+  rig.walk(scene.steps);
+  if (scene.then) scene.then(rig);
+  if (scene.measure) scene.measure(rig, seen);
   ViewController& w = rig.window;
   ASSERT_EQ(w.darkLook(), dark);
   measure(w,
@@ -475,67 +527,15 @@ TEST_P(WindowContrast, EveryTextStandsOut) {
   EXPECT_FALSE(seen.empty());
   for (const auto& [text, ratio] : seen)
     EXPECT_GE(ratio, 4.5) << text;
-  if (dark && !look.screenshot.empty()) saveScreenshot(w.grab(), look.screenshot);
+  if (dark && !scene.darkShot.empty()) saveScreenshot(w.grab(), scene.darkShot);
 }
 
-// The figure on the gauge.
-void figure(WindowRig& rig, Contrasts& seen) {
-  const QLabel& gauge = *rig.window.Device_1_Image();
-  const QRect figure(gauge.mapTo(&rig.window, gauge.rect().center() - QPoint(50, 25)),
-                     QSize(100, 50));
-  seen.emplace_back("figure", textContrast(rig.window.grab(), figure));
-}
-
-// The variant list, opened.
-void variantList(WindowRig& rig, Contrasts& seen) {
-  QComboBox& popUp = *rig.window.popUpBtn();
-  popUp.showPopup();
-  QAbstractItemView& list = *popUp.view();
-  ASSERT_TRUE(waitUntil([&] { return list.isVisible(); }));
-  const QPixmap shot = list.viewport()->grab();
-  for (int row = 0; row < popUp.count(); ++row) {
-    seen.emplace_back("item " + popUp.itemText(row).toStdString(),
-                      textContrast(shot, list.visualRect(list.model()->index(row, 0))));
-  }
-  popUp.hidePopup();
-}
-
-// The window's own alert over the Server error view.
-void ownAlert(WindowRig& rig, Contrasts& seen) {
-  rig.window.setAlertPresenter({});
-  QTimer::singleShot(0, &rig.window, [&] {
-    QMessageBox* box = nullptr;
-    ASSERT_TRUE(waitUntil([&] {
-      return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr;
-    }));
-    measure(*box, box->findChildren<QWidget*>(), seen);
-    box->accept();
-  });
-  rig.sim.engine.showErrorAlertWithMessage(kRefused);
-}
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Looks, WindowContrast, ::testing::Combine(::testing::Values(
-    Look{"loading", 0, {}},
-    Look{"connect_prompt", 1, {}},
-    Look{"ready", 3, {}, variantList, "ready-dark"},
-    // The download bar's text over its empty track, then over its full one.
-    Look{"downloading", 4, {}, [](WindowRig& rig, Contrasts&) {
-      rig.sim.engine.downloadProgress(7000, 0); }},
-    Look{"downloaded", 4, {}, [](WindowRig& rig, Contrasts&) {
-      rig.sim.engine.downloadProgress(9, 9); }},
-    Look{"programming", 5, {.silentAfter = 43}, figure, "programming-dark"},
-    Look{"updated", 5, {}},
-    Look{"update_failed", 5, {.wrongChecksum = true}},
-    Look{"server_error", 2, {}, ownAlert},
-    Look{"setup_error", 4, {}, [](WindowRig& rig, Contrasts&) {
-      rig.sim.engine.firmwareStored(0x1234); }}), ::testing::Bool()),
-    [](const auto& info) {
-      return std::get<0>(info.param).name + (std::get<1>(info.param) ? "_dark" : "_light"); });
-// clang-format on
-#pragma GCC diagnostic pop
+INSTANTIATE_TEST_SUITE_P(Looks, WindowContrast,
+                         ::testing::Combine(::testing::ValuesIn(kScenes), ::testing::Bool()),
+                         [](const auto& info) {
+                           return testName(std::get<0>(info.param)) +
+                                  (std::get<1>(info.param) ? "_dark" : "_light");
+                         });
 
 // The version is server text: markup in it shows as it stands, never rendered.
 TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
@@ -546,70 +546,6 @@ TEST(WindowText, AVersionWithMarkupShowsAsPlainText) {
   EXPECT_EQ(rig.window.VerMessage()->text(),
             "The lastest version: <b style='color:green'>V9</b>???");
 }
-
-// What a screen reader gets from the window: each part it can see, as its role, its label (a
-// pop-up's), its name and its value, with "*" on the part that holds the focus.
-std::string heard(ViewController& w) {
-  std::string text;
-  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
-  for (int i = 0; i < window->childCount(); ++i) {
-    QAccessibleInterface* part = window->child(i);
-    if (part->state().invisible) continue;
-    text += text.empty() ? "" : "; ";
-    text += QMetaEnum::fromType<QAccessible::Role>().valueToKey(part->role());
-    for (const auto& label : part->relations(QAccessible::Label))
-      text += " " + label.first->text(QAccessible::Name).toStdString() + ":";
-    text += " \"" + part->text(QAccessible::Name).toStdString() + "\"";
-    if (QAccessibleValueInterface* value = part->valueInterface())
-      text += " = " + value->currentValue().toString().toStdString();
-    if (part->object() == w.focusWidget()) text += " *";
-  }
-  return text;
-}
-
-// The scenes' views are what a screen reader reads.
-class ScreenReader : public ::testing::TestWithParam<Scene> {};
-
-// Each state as a screen reader reads it. The action button takes the focus when it appears; with
-// nothing to press, the hint holds it. The button's description is the hint, and the window is a
-// window named by its title.
-TEST_P(ScreenReader, ReadsEachStateByName) {
-  const Scene& scene = GetParam();
-  WindowRig rig(scene.faults);
-  rig.walk(scene.steps);
-  if (scene.then) scene.then(rig);
-  // The focus settles once the whole view is applied; Loading lasts no longer than that.
-  if (scene.steps > 0) QCoreApplication::processEvents();
-  EXPECT_EQ(heard(rig.window), scene.view);
-  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&rig.window);
-  EXPECT_EQ(window->role(), QAccessible::Window);
-  EXPECT_EQ(window->text(QAccessible::Name), "Trident Updater");
-  EXPECT_EQ(QAccessible::queryAccessibleInterface(rig.window.ActionButton())
-                ->text(QAccessible::Description),
-            rig.window.HintMessage1()->text());
-}
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Scenes, ScreenReader, ::testing::Values(
-    Scene{"loading", 0, {}, "Graphic \"Loading\"; StaticText \"Download Update File From FTP , Please wait\""},
-    Scene{"connect-prompt", 1, {}, "Graphic \"Board with the button to hold\"; StaticText \"Press and hold the button, then connect it to the computer.\" *"},
-    Scene{"ready", 3, {}, "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; Graphic \"Board with the button to hold\"; StaticText \"The lastest version: V2.13\"; StaticText \"Click Button to start update\"; Button \"Update\" *"},
-    Scene{"downloading", 4, {}, "ComboBox Firmware variant: \"Tournament(No Turbo & Remap)\"; Graphic \"Board with the button to hold\"; StaticText \"The lastest version: V2.13\"; StaticText \"DO NOT Remove the Controller\" *; ProgressBar \"Firmware download\" = 351; Button \"Update\"",
-          {}, [](WindowRig& rig) { rig.sim.engine.downloadProgress(46080, 131072); }},
-    // 2,512 of the image's 4,800 bytes: 52 %.
-    Scene{"programming-52", 5, {.silentAfter = 50}, "ProgressBar \"Programming the board: 52 %\" = 52; StaticText \"DO NOT Remove the Controller\" *"},
-    Scene{"updated", 5, {}, "Graphic \"Update complete\"; StaticText \"Firmware successfully updated.\"; Button \"Close\" *"},
-    Scene{"update-failed", 5, {.wrongChecksum = true}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *"},
-    Scene{"device-removed", 5, {.unplugAfter = 30}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *"},
-    Scene{"server-error", 2, {}, "Graphic \"Board with the button to hold\"; Graphic \"Update failed\"; StaticText \"Something wrong , Can't Download File From FTP\"; Button \"Close\" *",
-          {}, [](WindowRig& rig) { rig.sim.engine.showErrorAlertWithMessage("Parse txt file error"); }},
-    Scene{"setup-error", 4, {}, "Graphic \"Update failed\"; StaticText \"The Setup didn't finish and will restart.\"; Button \"Close\" *",
-          {}, [](WindowRig& rig) { rig.sim.engine.firmwareStored(0x1234); }}),
-    [](const auto& info) { return QString::fromStdString(info.param.name).replace('-', '_').toStdString(); });
-// clang-format on
-#pragma GCC diagnostic pop
 
 // The keyboard alone, with Enter or Space: Tab leads from the variant pop-up to the action button
 // and back; the pop-up opens with Space and picks with the arrows; the key on "Update" starts the
@@ -698,10 +634,6 @@ struct Outcome {
   std::string history = {};  // the results the update history holds at the end
 };
 
-void PrintTo(const Outcome& outcome, std::ostream* os) {
-  *os << outcome.name;
-}
-
 class EndToEnd : public ::testing::TestWithParam<Outcome> {};
 
 // Each outcome, reached the way a user reaches it, ends in its view with the board holding what
@@ -710,30 +642,18 @@ class EndToEnd : public ::testing::TestWithParam<Outcome> {};
 // board sees its host go.
 TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
   const Outcome& o = GetParam();
-  TempDir dir;
-  writeFile(dir / "not-a-folder", std::string("x"));
-  FtpServer server(o.served ? std::filesystem::path(TRIDENT_SOURCE_DIR "/update-server")
-                            : dir.path());
+  TempDir place;  // the board's image, a file where a folder should be, a server without releases
+  writeFile(place / "not-a-folder", std::string("x"));
+  const auto bare = o.served ? nullptr : std::make_unique<FtpServer>(place.path());
   auto options = o.board;
-  options.insert(options.begin(), {"--save-image", (dir / "programmed.bin").string()});
-  auto board = plugBoard(dir / "hid", options);
-  RecordingDiagnostics diag;
+  options.insert(options.begin(), {"--save-image", (place / "programmed.bin").string()});
+  Session s(options, kReplyTimeout,
+            o.writable ? std::nullopt : std::optional(place / "not-a-folder" / "tmp.hex"),
+            bare ? bare->url() : "");
   std::vector<std::string> alerts;
-  UpdaterApp::Config config{makeVirtualBackend((dir / "hid").string()), server.url(),
-                            o.writable ? dir / "tmp.hex" : dir / "not-a-folder" / "tmp.hex"};
-  config.historyFile = dir / "history.jsonl";
-  auto app = std::make_unique<UpdaterApp>(std::move(config), diag);
-  const auto kept = [&] {
-    std::string results, text = readFile(dir / "history.jsonl");
-    const std::regex result("\"result\":\"([a-z-]+)\"");
-    for (std::sregex_iterator it(text.begin(), text.end(), result), end; it != end; ++it)
-      results += (*it)[1].str();
-    return results;
-  };
-  ViewController& window = app->window();
+  ViewController& window = s.window();
   window.setAlertPresenter(
       [&](ViewController&, const QString& message) { alerts.push_back(message.toStdString()); });
-  window.show();
   // The user picks the variant in the pop-up; each choice fetches its release again.
   for (int item = 0; item <= o.variant; ++item) {
     if (item) QTest::keyClick(window.popUpBtn(), Qt::Key_Down);
@@ -743,25 +663,25 @@ TEST_P(EndToEnd, EndsInTheViewOfItsOutcome) {
   if (o.variant >= 0) window.ActionButton()->click();
   // The board's replies are answered on the HID thread: the view follows the status there.
   ASSERT_TRUE(waitUntil(
-      [&] { return app->status() == o.status && (o.view.empty() || describe(window) == o.view); },
+      [&] { return s.status() == o.status && (o.view.empty() || describe(window) == o.view); },
       30s))
       << describe(window);
   if (o.status == STATUS_DONE) {
-    ASSERT_TRUE(waitUntil([&] { return !app->boardTaken(); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return !s.app->boardTaken(); }, 10s));
   }
   EXPECT_EQ(alerts.size(), o.alert.empty() ? 0u : 1u);
   for (const auto& alert : alerts)
     EXPECT_TRUE(alert.starts_with(o.alert)) << alert;
   // An update's history line is written with the view that ends it; one the closing cuts short,
   // then.
-  EXPECT_EQ(kept(), o.status == STATUS_PEND_UPDATE ? "" : o.history);
+  const auto kept = o.history.empty() ? std::vector<std::string>() : std::vector{o.history};
+  EXPECT_EQ(s.results(), o.status == STATUS_PEND_UPDATE ? std::vector<std::string>() : kept);
   window.close();
-  app.reset();
-  EXPECT_EQ(kept(), o.history);
+  EXPECT_EQ(s.history(), kept);
   // The board program's status says whether the final command reached it (0) or not (5).
-  EXPECT_EQ(board->wait(10s), o.status == STATUS_DONE ? 0 : 5);
+  EXPECT_EQ(s.board->wait(10s), o.status == STATUS_DONE ? 0 : 5);
   if (!o.image.empty()) {
-    EXPECT_EQ(readFile(dir / "programmed.bin"), hexData(dir, kHexDir + o.image));
+    EXPECT_EQ(readFile(place / "programmed.bin"), hexData(place, kHexDir + o.image));
   }
 }
 

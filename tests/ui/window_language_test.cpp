@@ -2,10 +2,10 @@
 // offscreen in each language (kept as screenshots ready-<code>.png), the alerts it translates and
 // the ones it shows as they came, and the language picked from the environment as a user's
 // session sets it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -72,15 +72,6 @@ TEST(Translations, EveryLanguageIsCompleteAndCurrent) {
   }
 }
 
-// Where the screenshots go, as in the window's state tests.
-void saveScreenshot(const QPixmap& shot, const QString& name) {
-  const char* chosen = std::getenv("TRIDENT_SCREENSHOT_DIR");
-  QDir dir(chosen && *chosen ? QString::fromLocal8Bit(chosen)
-                             : QStringLiteral(TRIDENT_BINARY_DIR "/screenshots"));
-  dir.mkpath(".");
-  EXPECT_TRUE(shot.save(dir.filePath(name + ".png"), "PNG")) << name.toStdString();
-}
-
 struct Language {
   const char* code;
   const char* ready;   // the Ready view's hint
@@ -113,11 +104,11 @@ TEST_P(WindowLanguages, TheWindowSpeaksIt) {
   EXPECT_EQ(window.HintMessage1()->text(), QString::fromUtf8(l.ready));
   EXPECT_EQ(window.ActionButton()->text(), QString::fromUtf8(l.update));
   EXPECT_EQ(window.popUpBtn()->itemText(0), "Tournament(No Turbo & Remap)");
-  saveScreenshot(window.grab(), QStringLiteral("ready-") + l.code);
+  saveScreenshot(window.grab(), std::string("ready-") + l.code);
   window.showServerError();
   window.alertA("Error: Please check your network");
   EXPECT_EQ(alerts, QStringList{QString::fromUtf8(l.alert)});
-  saveScreenshot(window.grab(), QStringLiteral("server-error-") + l.code);
+  saveScreenshot(window.grab(), std::string("server-error-") + l.code);
   window.setUpUpdateHexUI();
   window.close();
   ASSERT_TRUE(window.quitQuestion());
@@ -162,18 +153,13 @@ TEST(WindowLanguage, AlertsAreTranslatedWhereKnown) {
 // list), then LC_ALL, LC_MESSAGES, LANG. The first language the window speaks wins, a region
 // falls back to its language, and English before it, or none it speaks, keeps English.
 TEST(WindowLanguage, ComesFromTheEnvironment) {
+  // clang-format off
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"LANGUAGE=fr"}, "fr"},
-      {{"LC_ALL=ja_JP.UTF-8"}, "ja"},
-      {{"LANGUAGE=de:fr"}, "fr"},
-      {{"LANG=es_MX.UTF-8"}, "es"},
-      {{"LANGUAGE=fr", "LC_ALL=ja_JP.UTF-8"}, "fr"},
-      {{"LC_MESSAGES=ja_JP.UTF-8", "LANG=es_ES.UTF-8"}, "ja"},
-      {{"LANGUAGE=en:fr"}, "en"},
-      {{"LANG=de_DE.UTF-8"}, "en"},
-      {{"LANG=C"}, "en"},
-      {{}, "en"},
-  };
+      {{"LANGUAGE=fr"}, "fr"}, {{"LC_ALL=ja_JP.UTF-8"}, "ja"}, {{"LANGUAGE=de:fr"}, "fr"},
+      {{"LANG=es_MX.UTF-8"}, "es"}, {{"LANGUAGE=fr", "LC_ALL=ja_JP.UTF-8"}, "fr"},
+      {{"LC_MESSAGES=ja_JP.UTF-8", "LANG=es_ES.UTF-8"}, "ja"}, {{"LANGUAGE=en:fr"}, "en"},
+      {{"LANG=de_DE.UTF-8"}, "en"}, {{"LANG=C"}, "en"}, {{}, "en"}};
+  // clang-format on
   for (const auto& [environment, code] : cases) {
     std::vector<std::string> argv{"/usr/bin/env", "-i"};
     argv.insert(argv.end(), environment.begin(), environment.end());
@@ -181,8 +167,7 @@ TEST(WindowLanguage, ComesFromTheEnvironment) {
     ChildProcess probe(argv);
     EXPECT_EQ(probe.wait(), 0);
     // Qt may warn first, on standard error, of a locale this machine lacks.
-    EXPECT_NE(("\n" + probe.output()).find("\nlanguage: " + code + "\n"), std::string::npos)
-        << probe.output();
+    EXPECT_THAT("\n" + probe.output(), ::testing::HasSubstr("\nlanguage: " + code + "\n"));
   }
 }
 

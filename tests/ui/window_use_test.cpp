@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -18,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app_session.h"
 #include "qt_wait.h"
 #include "support/process.h"
 #include "support/test_support.h"
@@ -28,75 +27,9 @@ namespace trident {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Board;
+using testing::Session;
 using testing::waitUntil;
-// The virtual board's options; none: no board is plugged in.
-using Board = std::optional<std::vector<std::string>>;
-
-// The application against the demo server (or the one at `serverUrl`) and a virtual board; the
-// firmware file goes to `dir` unless the run is to make a folder of its own.
-struct Session {
-  explicit Session(Board board = Board(std::in_place),
-                   std::chrono::milliseconds reply = kReplyTimeout, bool runFolder = false,
-                   const std::string& serverUrl = "")
-      : server(TRIDENT_SOURCE_DIR "/update-server") {
-    std::filesystem::create_directories(dir / "hid");
-    std::vector<std::string> argv{TRIDENT_BINARY_DIR "/tools/board-sim/trident-board-sim",
-                                  "--virtual-hid", (dir / "hid").string()};
-    if (board) argv.insert(argv.end(), board->begin(), board->end());
-    if (board) this->board = std::make_unique<testing::ChildProcess>(argv);
-    UpdaterApp::Config config{makeVirtualBackend((dir / "hid").string()),
-                              serverUrl.empty() ? server.url() : serverUrl};
-    config.hexFile = runFolder ? std::filesystem::path() : dir / "tmp.hex";
-    config.replyTimeout = reply;
-    config.historyFile = dir / "state/history.jsonl";
-    app = std::make_unique<UpdaterApp>(std::move(config), diag);
-    window().show();
-  }
-  ViewController& window() { return app->window(); }
-  QPushButton& button() { return *window().ActionButton(); }
-  uint32_t status() { return app->status(); }
-  std::string hint() { return window().HintMessage1()->text().toStdString(); }
-  void click() { QTest::mouseClick(&button(), Qt::LeftButton); }
-  // The results in the update history, once the application has gone (an update the closing cut
-  // short is written then).
-  std::vector<std::string> history() {
-    app.reset();
-    std::vector<std::string> results;
-    std::istringstream lines(testing::readFile(dir / "state/history.jsonl"));
-    for (std::string line; std::getline(lines, line);) {
-      last = nlohmann::json::parse(line);
-      results.push_back(last.at("result"));
-    }
-    return results;
-  }
-  void clickUpdate() {
-    ASSERT_TRUE(
-        waitUntil([&] { return button().isVisible() && button().text() == "Update"; }, 20s));
-    click();
-    EXPECT_FALSE(button().isEnabled());  // the click's own view, at once: no second download
-  }
-
-  testing::TempDir dir;
-  testing::RecordingDiagnostics diag;
-  testing::FtpServer server;
-  std::unique_ptr<testing::ChildProcess> board;
-  std::unique_ptr<UpdaterApp> app;
-  nlohmann::json last;  // the history's last line
-};
-
-// The window shaded, with `box` over it, kept in TRIDENT_SCREENSHOT_DIR when that is set.
-void screenshot(ViewController& window, QWidget& box, const char* name) {
-  const char* dir = std::getenv("TRIDENT_SCREENSHOT_DIR");
-  if (!dir || !*dir) return;
-  QPixmap shot = window.grab();
-  QPainter painter(&shot);  // in the window's own units, whatever the screen's scale
-  painter.fillRect(window.rect(), QColor(15, 23, 42, 70));
-  const QPixmap over = box.grab();
-  painter.drawPixmap((window.width() - box.width()) / 2, (window.height() - box.height()) / 3,
-                     over);
-  painter.end();
-  EXPECT_TRUE(shot.save(QDir(QString::fromLocal8Bit(dir)).filePath(name), "PNG"));
-}
 
 // A board that stops answering mid-transfer ends the update in Setup error with the alert (the
 // window's own box). While the alert is open, the board's unplugging waits; the close question
@@ -111,7 +44,7 @@ TEST(WindowUse, ASilentBoardEndsInSetupErrorAndItsAlertHoldsTheBoardsEvents) {
     if (!box || box == s.window().quitQuestion() || !alert.empty()) return;
     alert = box->text().toStdString();
     hintBehind = s.hint();
-    screenshot(s.window(), *box, "setup-error-time-out-alert.png");
+    testing::saveScreenshot(testing::withBoxOver(s.window(), *box), "setup-error-time-out-alert");
     s.board->signal(SIGTERM);
     EXPECT_TRUE(waitUntil([&] { return s.app->heldHidEvents() > 0; }, 10s));
     statusWithEventsHeld = s.status();
@@ -169,7 +102,7 @@ TEST(WindowUse, ClosingAsksOnlyWhileTheBoardIsBeingProgrammed) {
     QMessageBox* question = s.window().quitQuestion();
     ASSERT_TRUE(question && question->isVisible());
     EXPECT_EQ(question->text().toStdString(), ViewController::kQuitQuestion);
-    screenshot(s.window(), *question, "close-question.png");
+    testing::saveScreenshot(testing::withBoxOver(s.window(), *question), "close-question");
     ASSERT_EQ(question->defaultButton(), question->button(QMessageBox::Cancel));
     QTest::mouseClick(question->defaultButton(), Qt::LeftButton);
     EXPECT_TRUE(s.window().isVisible());
@@ -193,7 +126,7 @@ TEST(WindowUse, ClosingDuringAnEndlessDownloadEndsWithinASecond) {
                      "TRIDENT,V9,0x1234,/varnehex/endless.hex,sha256:" + std::string(64, '0'));
   testing::Minisign{TRIDENT_SOURCE_DIR "/update-server"}.sign("demo-release-key", release);
   testing::FaultyFtpServer faulty(root.path());
-  Session s(Board(std::in_place), kReplyTimeout, false, faulty.url());
+  Session s(Board(std::in_place), kReplyTimeout, {}, faulty.url());
   s.clickUpdate();
   ASSERT_TRUE(waitUntil([&] { return !s.window().DownloadProgress()->isHidden(); }, 20s));
   s.window().close();
@@ -241,7 +174,7 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
   qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(cache.path().string()));
   std::filesystem::path folder;
   {
-    Session s(Board(std::in_place), kReplyTimeout, true);
+    Session s(Board(std::in_place), kReplyTimeout, std::filesystem::path());
     folder = s.app->hexFile().parent_path();
     EXPECT_EQ(folder.parent_path(), cache / "trident-updater");
     EXPECT_EQ(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
@@ -249,19 +182,18 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
     ASSERT_TRUE(waitUntil([&] { return s.status() == STATUS_DONE; }, 20s)) << s.hint();
     EXPECT_TRUE(std::filesystem::is_regular_file(folder / "tmp.hex"));
     // Which board got which firmware, as trident-flash's lines say it: the release's own hash.
-    const std::string release = testing::readFile(TRIDENT_SOURCE_DIR
-                                                  "/update-server/varnehex/"
-                                                  "VARNE_TRIDENT_Fighting_Board/TE/"
-                                                  "VARNE_TRIDENT_Fighting_Board_TE.txt");
+    const std::string release =
+        testing::readFile(TRIDENT_SOURCE_DIR
+                          "/update-server/varnehex/VARNE_TRIDENT_Fighting_Board/TE/"
+                          "VARNE_TRIDENT_Fighting_Board_TE.txt");
     const std::string kDemoSha256 = release.substr(release.find("sha256:") + 7, 64);
     EXPECT_EQ(s.history(), std::vector<std::string>{"updated"});
     EXPECT_EQ(s.last.at("program"), "trident-updater");
+    // clang-format off
     for (const auto& [field, value] : std::map<std::string, std::string>{{"serial", "board"},
-                                                                         {"variant", "tournament"},
-                                                                         {"version", "V2.1.0"},
-                                                                         {"expected", "0xBD53"},
-                                                                         {"reported", "0xBD53"},
-                                                                         {"sha256", kDemoSha256}})
+             {"variant", "tournament"}, {"version", "V2.1.0"}, {"expected", "0xBD53"},
+             {"reported", "0xBD53"}, {"sha256", kDemoSha256}})
+      // clang-format on
       EXPECT_EQ(s.last.at(field), value) << field;
   }
   // A relative cache folder is no cache folder: the one in the home folder is taken instead.
@@ -269,7 +201,7 @@ TEST(WindowUse, TheFirmwareFileLivesInAPrivateFolderOfTheRun) {
   qputenv("XDG_CACHE_HOME", "rel");
   qputenv("HOME", QByteArray::fromStdString(cache.path().string()));
   {
-    Session s(std::nullopt, kReplyTimeout, true);
+    Session s(std::nullopt, kReplyTimeout, std::filesystem::path());
     EXPECT_EQ(s.app->hexFile().parent_path().parent_path(), cache / ".cache/trident-updater");
   }
   EXPECT_FALSE(std::filesystem::exists(here / "rel"));
