@@ -186,21 +186,21 @@ struct WindowRig {
 // What a screen reader gets from the window: each part it can see, as its role, its label (a
 // pop-up's), its name and its value, with "*" on the part that holds the focus.
 std::string heard(ViewController& w) {
-  std::string text;
+  QString text;  // (std::string joins here trip GCC 12's -O3 overlap warning)
   QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
   for (int i = 0; i < window->childCount(); ++i) {
     QAccessibleInterface* part = window->child(i);
     if (part->state().invisible) continue;
-    text += text.empty() ? "" : "; ";
+    text += text.isEmpty() ? "" : "; ";
     text += QMetaEnum::fromType<QAccessible::Role>().valueToKey(part->role());
     for (const auto& label : part->relations(QAccessible::Label))
-      text += " " + label.first->text(QAccessible::Name).toStdString() + ":";
-    text += " \"" + part->text(QAccessible::Name).toStdString() + "\"";
+      text += " " + label.first->text(QAccessible::Name) + ":";
+    text += " \"" + part->text(QAccessible::Name) + "\"";
     if (QAccessibleValueInterface* value = part->valueInterface())
-      text += " = " + value->currentValue().toString().toStdString();
+      text += " = " + value->currentValue().toString();
     if (part->object() == w.focusWidget()) text += " *";
   }
-  return text;
+  return text.toStdString();
 }
 
 struct Scene {
