@@ -49,11 +49,11 @@ QRegularExpression alertPattern(const QString& text) {
 WindowLanguage::WindowLanguage(const QStringList& uiLanguages) {
   for (const QString& name : uiLanguages) {
     const QLocale locale(name);
-    // The user prefers English to anything after it; C and POSIX are English too.
-    if (locale.language() == QLocale::English || name == QLatin1String("C") ||
-        name == QLatin1String("POSIX"))
-      return;
-    if (locale.language() == QLocale::C) continue;  // a name Qt does not know
+    // The user prefers English to anything after it.
+    if (locale.language() == QLocale::English) return;
+    // A name Qt does not know, or C and POSIX, which Qt also puts after each name it does not
+    // know ("xx:fr" reads as xx, C, fr): the user's next choice counts.
+    if (locale.language() == QLocale::C) continue;
     const QString code = QLocale::languageToCode(locale.language());
     auto window = std::make_unique<QTranslator>();
     if (!window->load(QStringLiteral(":/i18n/trident_") + code)) continue;

@@ -155,7 +155,7 @@ TEST(WindowLanguage, AlertsAreTranslatedWhereKnown) {
 TEST(WindowLanguage, ComesFromTheEnvironment) {
   // clang-format off
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"LANGUAGE=fr"}, "fr"}, {{"LC_ALL=ja_JP.UTF-8"}, "ja"}, {{"LANGUAGE=de:fr"}, "fr"},
+      {{"LANGUAGE=fr"}, "fr"}, {{"LC_ALL=ja_JP.UTF-8"}, "ja"}, {{"LANGUAGE=de:xx:fr"}, "fr"},
       {{"LANG=es_MX.UTF-8"}, "es"}, {{"LANGUAGE=fr", "LC_ALL=ja_JP.UTF-8"}, "fr"},
       {{"LC_MESSAGES=ja_JP.UTF-8", "LANG=es_ES.UTF-8"}, "ja"}, {{"LANGUAGE=en:fr"}, "en"},
       {{"LANG=de_DE.UTF-8"}, "en"}, {{"LANG=C"}, "en"}, {{}, "en"}};
