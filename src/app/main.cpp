@@ -36,6 +36,7 @@ constexpr const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
+  keepStandardStreams();
   // Asked before any window exists: a machine without a display still answers.
   for (const std::string_view arg : std::vector<std::string_view>(argv + 1, argv + argc)) {
     if (arg == "--help" || arg == "-h") {

@@ -97,9 +97,6 @@ int flash(int argc, char** argv) {
     return 0;
   }
 
-  // A reader that goes away (`| head`) must not end an update halfway: what is written to it is
-  // lost, the update goes on.
-  std::signal(SIGPIPE, SIG_IGN);
   // A look that takes a moment, and writes to no board: nothing for Ctrl-C to wait for.
   if (options.list) return listBootloaders(*hidBackendFor(options), options, stdout);
   // Ctrl-C, a service manager's TERM and a closed terminal or dropped ssh session's HUP end the run
@@ -161,6 +158,7 @@ int flash(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  trident::keepStandardStreams();
   // An exception let out of main ends the program in an abort, without a word of why.
   try {
     return flash(argc, argv);

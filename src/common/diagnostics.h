@@ -100,6 +100,12 @@ std::string systemDescription();
 
 // Whether the stream is a terminal.
 bool isTerminal(std::FILE* stream);
+// Called first in main(). A standard stream the program was started without (`>&-`) is opened on
+// the null device, so that the next descriptor the program opens (a display's socket, a board)
+// does not become standard output and take the trace; and a reader that goes away (`| head`) no
+// longer ends the program with SIGPIPE mid-update: what is written to it is lost, the update goes
+// on.
+void keepStandardStreams();
 
 // Text as it may be printed anywhere: every control character (C0 with tabs, DEL, C1, the
 // direction marks, overrides and isolates, the line and paragraph separators) becomes "?", and line

@@ -1,7 +1,9 @@
+#include <fcntl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <thread>
@@ -53,6 +55,16 @@ void writeThrough(std::FILE* stream, std::string_view text) {
     if (wrote <= 0) return;  // nowhere to write it: diagnostics never stop the program
     text.remove_prefix(static_cast<size_t>(wrote));
   }
+}
+
+void keepStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor: this one, the lower ones being open by now.
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened > 2) ::close(opened);
+  }
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool isTerminal(std::FILE* stream) {

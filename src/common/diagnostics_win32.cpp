@@ -39,6 +39,8 @@ void writeThrough(std::FILE* stream, std::string_view text) {
   std::fflush(stream);
 }
 
+void keepStandardStreams() {}  // a Windows program without a console has no streams to guard
+
 bool isTerminal(std::FILE* stream) {
   return ::_isatty(::_fileno(stream)) != 0;
 }

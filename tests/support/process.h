@@ -103,6 +103,7 @@ class ChildProcess {
     return false;
   }
   // Sends `signal` to the process.
+  pid_t pid() const { return pid_; }
   void signal(int signal) {
     if (!ended()) ::kill(pid_, signal);
   }
