@@ -119,8 +119,8 @@ TEST(ConsoleDiagnostics, WrittenBehindKeepsTheOrderAndLosesNothing) {
   {
     ConsoleDiagnostics diag("trident-updater", log, trace, ConsoleDiagnostics::Writing::behind);
     for (int i = 0; i < 500; ++i) {
-      diag.systemLog("log " + std::to_string(i));
-      diag.standardOutput("trace " + std::to_string(i) + "\n");
+      diag.systemLog(std::string("log ") + std::to_string(i));
+      diag.standardOutput(std::string("trace ") + std::to_string(i) + "\n");
     }
   }
   std::fclose(log);

@@ -160,9 +160,9 @@ TEST(WindowUse, TheApplicationEndsCleanlyOnEachTerminationSignal) {
         testing::within(20s)))
         << app.output();
     EXPECT_FALSE(std::filesystem::is_empty(dir / "cache/trident-updater"));
-    const std::string proc = "/proc/" + std::to_string(app.pid());
-    EXPECT_EQ(std::filesystem::read_symlink(proc + "/fd/1") == "/dev/null", signal < 0);
-    const std::string status = testing::readFile(proc + "/status");
+    const auto proc = std::filesystem::path("/proc") / std::to_string(app.pid());
+    EXPECT_EQ(std::filesystem::read_symlink(proc / "fd/1") == "/dev/null", signal < 0);
+    const std::string status = testing::readFile(proc / "status");
     EXPECT_TRUE(std::stoull(status.substr(status.find("SigIgn:") + 7), nullptr, 16) &
                 (1ull << (SIGPIPE - 1)));
     app.signal(std::abs(signal));
