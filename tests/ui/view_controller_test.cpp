@@ -563,7 +563,9 @@ TEST(WindowKeyboard, LeadsThroughAnUpdateWithEnterOrSpace) {
     ASSERT_TRUE(waitUntil([&] { return rig.window.isActiveWindow(); }));
     ASSERT_EQ(rig.window.focusWidget(), rig.window.ActionButton());
     saveScreenshot(rig.window.grab(), "keyboard-update");
+    const QImage ringed = rig.window.ActionButton()->grab().toImage();
     EXPECT_EQ(press(rig.window.focusWidget(), Qt::Key_Backtab), rig.window.popUpBtn());
+    EXPECT_NE(rig.window.ActionButton()->grab().toImage(), ringed);  // the ring left with the focus
     saveScreenshot(rig.window.grab(), "keyboard-variant");
     press(rig.window.popUpBtn(), Qt::Key_Space);
     ASSERT_TRUE(rig.window.popUpBtn()->view()->isVisible());
