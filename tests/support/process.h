@@ -102,6 +102,12 @@ class ChildProcess {
       if (std::filesystem::read_symlink(fd->path(), e) == file) return true;
     return false;
   }
+  // Whether the process sleeps in the kernel's poll now (or anywhere, if the kernel hides where).
+  bool sleepsInPoll() {
+    const std::string proc = "/proc/" + std::to_string(pid_), where = readFile(proc + "/wchan");
+    return readFile(proc + "/stat").find(") S ") != std::string::npos &&
+           (where.find("poll") != std::string::npos || where == "0");
+  }
   // Sends `signal` to the process.
   pid_t pid() const { return pid_; }
   void signal(int signal) {
