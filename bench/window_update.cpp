@@ -17,9 +17,7 @@
 
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
-#include "hid/hid_backend.h"
 #include "update/curl_transfer.h"
-#include "update/release_signature.h"
 #include "updater_app.h"
 
 int main(int argc, char** argv) {
@@ -36,14 +34,10 @@ int main(int argc, char** argv) {
   // Written behind the frame path: the board's frames are answered on the HID thread.
   ConsoleDiagnostics diag("trident-updater", stderr, stdout, ConsoleDiagnostics::Writing::behind);
   UpdaterApp::Config config;
-  config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();
-  config.serverUrl = *dev.serverUrl;
-  TrustedKey trusted = trustedReleaseKey(dev.releaseKey);
-  if (trusted.error) {
-    std::fprintf(stderr, "trident-window-update: %s\n", trusted.error->c_str());
+  if (const auto error = config.take(dev)) {
+    std::fprintf(stderr, "trident-window-update: %s\n", error->c_str());
     return 64;
   }
-  config.releaseKey = trusted.key;
   UpdaterApp updater(std::move(config), diag);
   updater.window().show();
 

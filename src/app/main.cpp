@@ -12,11 +12,9 @@
 #include "cli/update_history.h"
 #include "common/dev_options.h"
 #include "common/diagnostics.h"
-#include "hid/hid_backend.h"
 #include "quit_on_signals.h"
 #include "ui/window_language.h"
 #include "update/curl_transfer.h"
-#include "update/release_signature.h"
 #include "updater_app.h"
 
 namespace {
@@ -79,14 +77,10 @@ int main(int argc, char** argv) {
   // Written behind the frame path: the board's frames are answered on the HID thread.
   ConsoleDiagnostics diag("trident-updater", stderr, stdout, ConsoleDiagnostics::Writing::behind);
   UpdaterApp::Config config;
-  config.hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();
-  if (dev.serverUrl) config.serverUrl = *dev.serverUrl;
-  TrustedKey trusted = trustedReleaseKey(dev.releaseKey);
-  if (trusted.error) {
-    std::fprintf(stderr, "trident-updater: %s\n", printSafe(*trusted.error, false).c_str());
+  if (const auto error = config.take(dev)) {
+    std::fprintf(stderr, "trident-updater: %s\n", printSafe(*error, false).c_str());
     return 64;
   }
-  config.releaseKey = trusted.key;
   if (history) config.historyFile = UpdateHistory::defaultFile();
   quitOnTerminationSignals();
   UpdaterApp updater(std::move(config), diag);

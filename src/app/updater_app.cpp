@@ -5,6 +5,9 @@
 
 #include <algorithm>
 
+#include "hid/hid_backend.h"
+#include "update/release_signature.h"
+
 namespace trident {
 
 namespace {
@@ -35,6 +38,15 @@ std::filesystem::path UpdaterApp::runFolderFile(const QTemporaryDir& folder) {
   // on a place shared with anything else.
   return toPath(folder.isValid() ? folder.path() : cacheFolder() + QStringLiteral("/run")) /
          "tmp.hex";
+}
+
+std::optional<std::string> UpdaterApp::Config::take(const DevOptions& dev) {
+  hid = dev.virtualHidDir ? makeVirtualBackend(*dev.virtualHidDir) : makeHidapiBackend();
+  if (dev.serverUrl) serverUrl = *dev.serverUrl;
+  TrustedKey trusted = trustedReleaseKey(dev.releaseKey);
+  if (trusted.error) return trusted.error;
+  releaseKey = trusted.key;
+  return std::nullopt;
 }
 
 UpdaterApp::UpdaterApp(Config config, Diagnostics& diag)

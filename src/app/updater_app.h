@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/dev_options.h"
 #include "common/diagnostics.h"
 #include "common/executor.h"
 #include "common/lending_gate.h"
@@ -41,6 +42,10 @@ class UpdaterApp {
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
     // The update history's file (UpdateHistory::defaultFile() for the user's); none: not kept.
     std::optional<std::filesystem::path> historyFile = {};
+
+    // The board's transport, the server and the trusted release key, as the developer options
+    // ask for them; the reason when the release key cannot be read.
+    std::optional<std::string> take(const DevOptions& dev);
   };
 
   UpdaterApp(Config config, Diagnostics& diag);

@@ -97,8 +97,8 @@ void BoardRun::showDownloadProgress(uint64_t received, uint64_t expected) {
   const double share = std::min(1.0, static_cast<double>(received) / static_cast<double>(expected));
   context_.view.progress(
       number_, share,
-      strprintf("%3d%%  %llu/%llu bytes downloaded", static_cast<int>(share * 100), Count{received},
-                Count{expected}));
+      strprintf("%3d%%  %llu/%llu bytes downloaded", wholePercent(received, expected),
+                Count{received}, Count{expected}));
 }
 
 void BoardRun::setUpUpdateHexUI() {
@@ -118,9 +118,10 @@ void BoardRun::drawProgress() {
   const double share = std::clamp(record_.sent / total, 0.0, 1.0);
   const double elapsed = std::chrono::duration<double>(Clock::now() - programmingStarted_).count();
   const double left = share > 0 ? elapsed * (1 - share) / share : 0;
-  context_.view.progress(number_, share,
-                         strprintf("%3d%%  %u/%u bytes  %s left", static_cast<int>(share * 100),
-                                   record_.sent, record_.total, clockText(left).c_str()));
+  context_.view.progress(
+      number_, share,
+      strprintf("%3d%%  %u/%u bytes  %s left", wholePercent(record_.sent, record_.total),
+                record_.sent, record_.total, clockText(left).c_str()));
 }
 
 void BoardRun::alertA(std::string_view message) {

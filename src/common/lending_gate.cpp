@@ -3,26 +3,24 @@
 namespace trident {
 
 void LendingGate::lock() {
-  const auto self = std::this_thread::get_id();
-  MutexLock lock(ownerMutex_);
-  if (depth_ > 0 && holder_ == self) {
-    ++depth_;
-    return;
-  }
-  lock.wait(freed_, [this]() REQUIRES(ownerMutex_) { return depth_ == 0; });
-  holder_ = self;
-  depth_ = 1;
+  acquire(std::nullopt);
 }
 
 bool LendingGate::tryLock() {
+  return acquire(std::chrono::steady_clock::now() + kOwnerWait);
+}
+
+bool LendingGate::acquire(std::optional<std::chrono::steady_clock::time_point> deadline) {
   const auto self = std::this_thread::get_id();
   MutexLock lock(ownerMutex_);
   if (depth_ > 0 && holder_ == self) {
     ++depth_;
     return true;
   }
-  if (!lock.waitUntil(freed_, std::chrono::steady_clock::now() + kOwnerWait,
-                      [this]() REQUIRES(ownerMutex_) { return depth_ == 0; }))
+  const auto free = [this]() REQUIRES(ownerMutex_) { return depth_ == 0; };
+  if (!deadline)
+    lock.wait(freed_, free);
+  else if (!lock.waitUntil(freed_, *deadline, free))
     return false;
   holder_ = self;
   depth_ = 1;

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "common/executor.h"
@@ -73,6 +74,8 @@ class CAPABILITY("lending gate") LendingGate final : public Executor {
   // owner to come out costs less. A modal alert keeps it inside for good, hence the limit.
   static constexpr std::chrono::milliseconds kOwnerWait{2};
   bool tryLock() TRIDENT_TSA(try_acquire_capability(true));
+  // Takes the gate, again if this thread holds it; waits for it until `deadline` (none: for good).
+  bool acquire(std::optional<std::chrono::steady_clock::time_point> deadline);
 
   Executor& next_;
   // The gate's own lock: a thread and how often it has taken it. (Built on a mutex and a

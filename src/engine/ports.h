@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,12 @@
 #include "engine/frame.h"
 
 namespace trident {
+
+// `done` of `total` in whole percent, as every front end tells the user: 0 to 100, and 0 while no
+// total is known. In integers, so that 29 of 100 reads 29, not the 28 that 0.29 * 100 truncates to.
+constexpr int wholePercent(uint64_t done, uint64_t total) {
+  return total == 0 ? 0 : static_cast<int>(std::min(done, total) * 100 / total);
+}
 
 // The engine's ways out. It owns no I/O and no window: the HID link, the window controller and
 // the update-server client implement these, tests implement them with recorders.

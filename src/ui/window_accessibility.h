@@ -8,9 +8,10 @@
 #include <QStringView>
 #include <QTimer>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
+
+#include "engine/ports.h"
 
 class QComboBox;
 class QEvent;
@@ -18,11 +19,6 @@ class QProgressBar;
 class QPushButton;
 
 namespace trident {
-
-// How much of the image has gone to the board, in percent: 0 to 100, and 0 while no size is known.
-constexpr int programmedPercent(uint64_t sent, uint64_t total) {
-  return total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(sent, total) * 100 / total);
-}
 
 // The board's programming as a screen reader gets it. While the board is being programmed, the
 // picture that shows it ("0" to "20") is a progress bar for assistive technology, its value the
@@ -39,7 +35,7 @@ class ProgrammingProgress final : public QObject {
   explicit ProgrammingProgress(QLabel& picture);
 
   bool programming() const { return programming_; }
-  int percent() const { return programmedPercent(sent_, total_); }
+  int percent() const { return wholePercent(sent_, total_); }
 
   void started();
   // Called for every frame the board takes, some 600 times a second: with nobody listening it only
