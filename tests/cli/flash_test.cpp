@@ -142,7 +142,8 @@ std::vector<FlashCase> runs() {
   std::vector<FlashCase> runs{
     // Updated, from the server or from a local file. Replies that do not answer are passed over.
     {"tournament", "", "", "", 0, {"IOHIDManager打开成功", "VID：0416 PID : 3F00",
-        "The lastest version: V2.1.0", "progress 100%  6000/6000 bytes", kGood,
+        "The lastest version: V2.1.0", "Downloading the firmware...",
+        "progress 100%  6000/6000 bytes", kGood,
         "\nsend to hidc:\na4000000010000000100", "iStatus = STATUS_WAIT_CHECKSUM"}, tournament},
     {"standard", "", "--variant standard -q", "", 0, {kGood}, kStandard.c_str()},
     // With a TMPDIR that names no folder, or a plain file, its working folder is made in /tmp.
@@ -162,8 +163,9 @@ std::vector<FlashCase> runs() {
     {"localFileFromAPipe", "", "--hex /dev/stdin --checksum 0xBd53 -q", nullptr, 0,
         {"The lastest version: stdin", kGood}, tournament},
     {"staleAndDuplicate", "--stale-replies --duplicate-replies", "-q", "", 0, {kGood}, tournament},
-    // Slow replies are still answers: only silence ends the wait.
-    {"slowBoard", "--reply-delay-ms 10", "-q", "", 0, {kGood}, tournament},
+    // Slow replies are still answers: only silence ends the wait. At the end no time is left.
+    {"slowBoard", "--reply-delay-ms 10", "", "", 0, {kGood, "100%  6000/6000 bytes  0:00 left"},
+        tournament},
     // The board programmed everything but reports another sum.
     {"wrongChecksum", "--wrong-checksum", "-q", "", 1, {kRestart}, tournament},
     // Server, release and firmware file faults program nothing.
